@@ -1,0 +1,87 @@
+// Feeds arbitrary bytes through the strip sequence as the plug-in runs it:
+// parse, the HTML header test, reduction, serialization, destruction. Each
+// input runs twice more: once with one of its allocations refused, so that the
+// failure paths are fuzzed too, and once through a tree that keeps every body
+// line, whose reduction must come out the same. Beyond the sanitizers' own
+// checks it traps when anything stays allocated or an outcome contradicts itself.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "mime/allocator.h"
+#include "mime/mime_part.h"
+#include "mime/strip_message.h"
+
+namespace {
+
+long allocationNumber = 0;
+long failingAllocation = 0;
+
+bool CountAllocation() { return ++allocationNumber != failingAllocation; }
+
+void Check(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+StripStatus StripOnce(const char* source, std::string& stripped) {
+    MessageStripper stripper;
+    StripStatus status = stripper.Parse(source);
+    if (status == StripStatus::NotMultipart) {
+        // Stored lines hold at most two bytes per source byte (LF becomes CR LF).
+        const char* caption = stripper.NoticeCaption();
+        if (caption) Check(std::strlen(caption) <= 2 * std::strlen(source) + 2);
+    }
+    if (status == StripStatus::Ok && !stripper.HeaderContains("Content-Type: text/html")) {
+        status = stripper.Reduce();
+        if (status == StripStatus::Ok) {
+            Check(stripper.NewSource() != nullptr && std::strlen(stripper.NewSource()) == stripper.NewLength());
+            stripped.assign(stripper.NewSource(), stripper.NewLength());
+        }
+    }
+    if (status != StripStatus::Ok) Check(stripper.NewSource() == nullptr);
+    return status;
+}
+
+std::string ReducedInFull(const char* source) {
+    MimePart root;
+    const char* cursor = source;
+    Check(root.Parse(cursor, nullptr) == StripStatus::Ok && root.StripToText());
+    std::size_t length = 0;
+    char* text = root.Serialize(length);
+    Check(text != nullptr);
+    std::string result(text, length);
+    mime::Release(text);
+    return result;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The host hands over NUL-terminated text: a NUL in the input ends it.
+    const std::string source(reinterpret_cast<const char*>(data), size);
+    std::string stripped;
+
+    allocationNumber = 0;
+    failingAllocation = 0;
+    mime::SetAllocationGate(CountAllocation);
+    StripOnce(source.c_str(), stripped);
+    const long allocations = allocationNumber;
+    Check(mime::LiveBlocks() == 0 && MimePart::partCount == -1);
+
+    if (allocations > 0) {
+        // The same input allocates in the same order, so the refusal is always met.
+        allocationNumber = 0;
+        failingAllocation = 1 + static_cast<long>(size % static_cast<std::size_t>(allocations));
+        std::string unused;
+        Check(StripOnce(source.c_str(), unused) == StripStatus::OutOfMemory);
+        Check(mime::LiveBlocks() == 0 && MimePart::partCount == -1);
+    }
+    mime::SetAllocationGate(nullptr);
+
+    // A reduced message is never empty: it keeps its Content-Type line.
+    if (!stripped.empty()) Check(ReducedInFull(source.c_str()) == stripped);
+    Check(mime::LiveBlocks() == 0 && MimePart::partCount == -1);
+    return 0;
+}

@@ -1,0 +1,148 @@
+#include "host_backend.h"
+
+const char kNullText[] = "(null)";
+
+const char* const kHostFunctionNames[54] = {
+    "TLA_GetVersion",
+    "TLA_Command",
+    "TLA_GetWindowHandles",
+    "TLA_RegisterCommand",
+    "TLA_RegisterUICallback",
+    "TLA_GetDataFolder",
+    "TLA_GetTempFolder",
+    "TLA_GetTempFileName",
+    "TLA_GetCurrentMailBox",
+    "TLA_SetCurrentMailBox",
+    "TLA_GetCurrentFolder",
+    "TLA_SetCurrentFolder",
+    "TLA_GetFolderDisplayName",
+    "TLA_SetMessageText",
+    "TLA_GetCurrentMail",
+    "TLA_SetCurrentMail",
+    "TLA_GetNextMail",
+    "TLA_SetSel",
+    "TLA_AppendMessage",
+    "TLA_MoveSelectedMessages",
+    "TLA_GetStatus",
+    "TLA_ComposeMail",
+    "TLA_GetCharSet",
+    "TLA_GetSource",
+    "TLA_SetSource",
+    "TLA_GetHeader",
+    "TLA_GetText",
+    "TLA_SetText",
+    "TLA_GetSpecifiedHeader",
+    "TLA_SetSpecifiedHeader",
+    "TLA_CompGetCharSet",
+    "TLA_CompGetSource",
+    "TLA_CompSetSource",
+    "TLA_CompGetHeader",
+    "TLA_CompGetSpecifiedHeader",
+    "TLA_CompSetSpecifiedHeader",
+    "TLA_CompGetText",
+    "TLA_CompSetText",
+    "TLA_CompAttachFile",
+    "TLA_Alloc",
+    "TLA_ReAlloc",
+    "TLA_Free",
+    "TLA_ISO_2022_JP",
+    "TLA_ISO_2022_KR",
+    "TLA_HZ_GB2312",
+    "TLA_ISO_8859_2",
+    "TLA_EUC_JP",
+    "TLA_UTF_7",
+    "TLA_UTF_8",
+    "TLA_B64Convert",
+    "TLA_QPConvert",
+    "TLA_MIMEHeader",
+    "TLA_SerializeRcpts",
+    "TLA_Connect",
+};
+
+const char* const kPluginExportNames[14] = {
+    "TLC_OnStart",       "TLC_OnExit",           "TLC_OnMenuInit",    "TLC_OnOpenFolder",  "TLC_OnOpenMail",
+    "TLC_OnEveryMinute", "TLC_OnOpenCompose",    "TLC_OnOutgoing",    "TLC_OnKeyDispatch", "TLC_OnRetrieve",
+    "TLC_OnSend",        "TLC_OnFinishRetrieve", "TLC_OnPlugInSetup", "TLC_OnPlugInInfo",
+};
+
+namespace {
+
+HostBackend* g_backend = nullptr;
+
+void AppendShown(std::string& out, const std::string& text, bool isText, size_t maxText)
+{
+    if (!isText || text == kNullText) {
+        out += text;
+        return;
+    }
+    out += '"';
+    size_t shown = text.size() < maxText ? text.size() : maxText;
+    for (size_t i = 0; i < shown; ++i) {
+        char c = text[i];
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+    if (shown < text.size())
+        out += "...(" + std::to_string(text.size()) + " bytes)";
+}
+
+} // namespace
+
+std::string TextOrNull(const char* text)
+{
+    return text ? std::string(text) : std::string(kNullText);
+}
+
+std::vector<std::string> CallLog::Names() const
+{
+    std::vector<std::string> names;
+    for (const HostCall& call : calls_)
+        names.push_back(call.name);
+    return names;
+}
+
+std::vector<HostCall> CallLog::CallsOf(const std::string& name) const
+{
+    std::vector<HostCall> found;
+    for (const HostCall& call : calls_) {
+        if (call.name == name)
+            found.push_back(call);
+    }
+    return found;
+}
+
+std::string CallLog::Format(size_t maxText) const
+{
+    std::string out;
+    for (const HostCall& call : calls_) {
+        out += call.name + "(";
+        for (size_t i = 0; i < call.args.size(); ++i) {
+            if (i)
+                out += ", ";
+            AppendShown(out, call.args[i], (call.textArgs >> i) & 1u, maxText);
+        }
+        out += ")";
+        if (!call.result.empty()) {
+            out += " = ";
+            AppendShown(out, call.result, call.textResult, maxText);
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+void SetHostBackend(HostBackend* backend)
+{
+    g_backend = backend;
+}
+
+HostBackend* GetHostBackend()
+{
+    return g_backend;
+}

@@ -1,0 +1,85 @@
+#pragma once
+// One node of a message's MIME tree: header, body and epilogue lines, the
+// part's own boundary, and its children. A part owns its lines, its boundary
+// and all its children (firstChild and the siblings chained behind it).
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "mime/line_list.h"
+#include "mime/strip_message.h"
+
+// What Parse keeps of the body lines: all of them, or only those that
+// StripToText can carry up. A part that is not its parent's first child, has
+// no boundary and whose Content-Type line does not name text/plain is never
+// chosen as a text part and always destroyed by the reduction, so its body
+// lines are only scanned for delimiters (an attachment then costs no memory).
+enum class BodyLines { All, ForReduction };
+
+class MimePart {
+public:
+    static constexpr std::size_t kTokenSize = 40;
+
+    char type[kTokenSize + 1];
+    char subtype[kTokenSize + 1];
+    char* boundary = nullptr;
+    LineList headers;
+    LineNode* contentTypeLine = nullptr;  // a node of headers, not owned
+    LineList body;
+    LineList epilogue;
+    MimePart* next = nullptr;
+    MimePart* firstChild = nullptr;
+
+    // -1 after every destruction of a part; each parse adds 1 per child part
+    // it creates, so after a parse that began at -1 it is 0 or more exactly
+    // when the part has a child.
+    static std::int32_t partCount;
+
+    MimePart();
+    ~MimePart();
+    MimePart(const MimePart&) = delete;
+    MimePart& operator=(const MimePart&) = delete;
+
+    // Parts live on the engine's allocator: null when it is out of memory.
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t size) = delete;
+    static void operator delete(void* block) noexcept;
+
+    // Destroys part and every sibling that follows it, the last one first.
+    static void FreeChain(MimePart* part);
+
+    // Reads the part from cursor (a NUL-terminated source, only read) and
+    // advances it. parentBoundary is the enclosing part's boundary, null for
+    // the root. Ok, TooDeep (children nested deeper than kMaxNestingDepth), or
+    // OutOfMemory; on failure the part holds what was built so far.
+    StripStatus Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines = BodyLines::All);
+
+    // The part and its subtree as message source, NUL-terminated, on the
+    // engine's allocator (release with mime::Release); length receives its
+    // length. Null when out of memory.
+    char* Serialize(std::size_t& length) const;
+
+    // True when the part's Content-Type line contains "text/plain" in any case.
+    bool NamesPlainText() const;
+
+    // The child whose Content-Type line names text/plain, moved to the front;
+    // failing that, the first child with such a part below it, moved to the
+    // front; failing that, firstChild.
+    MimePart* SelectTextPart();
+
+    // Reduces the part in place to its text part and destroys the others.
+    // False when out of memory; the tree is then still whole and may be destroyed.
+    bool StripToText();
+
+private:
+    struct LineBuffer;
+    struct ParseContext;
+
+    StripStatus ParseLevel(const char*& cursor, const char* parentBoundary, int level, bool isFirstChild,
+                           ParseContext& context);
+    bool ReadContentType(char* field);
+    StripStatus ReadEpilogue(const char*& cursor, const char* parentBoundary, std::size_t parentLength);
+    bool CarryHeadersUp(const MimePart& textPart);
+    bool CarryBodyUp(const MimePart& textPart);
+};

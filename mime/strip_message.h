@@ -1,0 +1,66 @@
+#pragma once
+// The one sequence that turns a stored message into its text-only form:
+// parse, the multipart test, reduction to the text part, serialization.
+// The plug-in's strip operation and the clipsum command both run it, so the
+// order of the steps lives here only.
+//
+// Usage:
+//   MessageStripper s;
+//   switch (s.Parse(source)) { ... }       // Ok: multipart, may be reduced
+//   if (keepHtml && s.HeaderContains("Content-Type: text/html")) leave it;
+//   if (s.Reduce() == StripStatus::Ok) use s.NewSource(), s.NewLength();
+//
+// Only one MessageStripper may be between Parse and its destruction at a time
+// (the part counter is process-wide).
+
+#include <cstddef>
+
+enum class StripStatus {
+    Ok,           // Parse: at least one body part was found; Reduce: NewSource() holds the result
+    NotMultipart, // the parse found no body part: the message is to be left alone
+    TooDeep,      // nested deeper than kMaxNestingDepth: left alone
+    OutOfMemory,  // an allocation failed: everything built is freed, left alone
+};
+
+// Levels of nesting below the root that a message may have (the root is level 0).
+constexpr int kMaxNestingDepth = 64;
+
+class MimePart;
+
+class MessageStripper {
+public:
+    MessageStripper();
+    ~MessageStripper();
+    MessageStripper(const MessageStripper&) = delete;
+    MessageStripper& operator=(const MessageStripper&) = delete;
+
+    // Parses a NUL-terminated source. The source must stay alive and unchanged
+    // until the stripper is destroyed (the notice caption may point into it).
+    // A null source is answered NotMultipart, with no caption.
+    StripStatus Parse(const char* source);
+
+    // After Parse answered NotMultipart: the caption for the notice, that is the
+    // rest of the first "Subject:" header line (case-sensitive search, the last
+    // header line left out), or the unread rest of the source when the header
+    // holds at most one line. Null when there is no caption (default caption).
+    const char* NoticeCaption() const;
+
+    // True when the parsed header lines contain needle (case-sensitive).
+    bool HeaderContains(const char* needle) const;
+
+    // After Parse answered Ok: reduces the tree to its text part and writes it out.
+    StripStatus Reduce();
+
+    // After Reduce answered Ok: the new source, NUL-terminated, owned by the stripper.
+    const char* NewSource() const;
+    std::size_t NewLength() const;
+
+private:
+    void Discard();
+
+    MimePart* root_;
+    const char* cursor_;
+    char* newSource_;
+    std::size_t newLength_;
+    StripStatus parseStatus_;
+};

@@ -1,0 +1,27 @@
+#pragma once
+// The three on/off settings, kept in an INI file beside the library that bears
+// its name ("TlClipsum.dll" -> "TlClipsum.ini"), section "Settings".
+// Read once at load; written only when the user confirms the setup dialog.
+
+#include <windows.h>
+
+struct PluginSettings {
+    int backUp = 0;     // "BackUP": copy the untouched message into the trash first
+    int deleteMsg = 0;  // "DeleteMsg": no confirmation in the bulk strip; don't reselect
+    int htmlMsgOff = 0; // "HtmlMsgOff": leave messages with an HTML header alone
+    // Full path of the INI file; empty when the library's path leaves no room
+    // for it, and then nothing is read or written.
+    char iniPath[MAX_PATH] = {};
+};
+
+extern PluginSettings g_settings;
+
+// Derives the INI path from the library at `instance` and reads the settings.
+void LoadSettings(HINSTANCE instance);
+// Writes the three settings in the order BackUP, DeleteMsg, HtmlMsgOff.
+void SaveSettings();
+
+// The INI path for a library path: the file name's extension replaced by
+// ".ini", or ".ini" appended when the file name has none. False when the
+// result would not fit `size` bytes with its terminator.
+bool MakeIniPath(const char* libraryPath, char* iniPath, size_t size);

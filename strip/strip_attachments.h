@@ -1,0 +1,20 @@
+#pragma once
+// The one operation that changes a stored message: its attachments are
+// removed and its text part kept.
+
+// Strips the message named by mailId (a NUL-terminated mail ID). Reports to
+// the user itself; the caller learns nothing of the outcome.
+void StripAttachments(const char* mailId);
+
+// Asks the host to copy the untouched message into the current mailbox's
+// trash folder. 1 when the copy was requested; 0 when the backup failed, after
+// its notice has been shown.
+int BackupToTrash(const char* mailId);
+
+// Size of the path buffers of the backup, terminator included.
+constexpr int kBackupPathSize = 256;
+
+// Looks for the first entry matching the wildcard path in buffer (of
+// kBackupPathSize bytes). True when that entry is a directory; the buffer then
+// holds its bare name.
+bool FindTrashFolder(char* buffer);

@@ -1,0 +1,292 @@
+// The attachment list dialog in the real dialog manager, opened through its
+// menu command and driven as a user would.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/plugin_in_host.h"
+#include "support/text.h"
+
+namespace {
+
+std::string WithAttachment(const std::string& headerLines, const std::string& text = "Hello\r\n")
+{
+    return headerLines +
+           "Content-Type: multipart/mixed; boundary=\"=_b\"\r\n"
+           "\r\n"
+           "--=_b\r\n"
+           "Content-Type: text/plain\r\n"
+           "\r\n" +
+           text +
+           "\r\n"
+           "--=_b\r\n"
+           "Content-Type: image/png; name=\"a.png\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n"
+           "\r\n"
+           "iVBORw0KGgo=\r\n"
+           "--=_b--\r\n";
+}
+
+std::string Stripped(const std::string& headerLines, const std::string& text = "Hello\r\n")
+{
+    return headerLines + "Content-Type: text/plain\r\n\r\n" + text;
+}
+
+std::string PlainText(const std::string& headerLines) { return headerLines + "\r\nNo attachment here.\r\n"; }
+
+struct ListState {
+    std::vector<std::string> entries; // code page 932
+    std::vector<LRESULT> itemData;
+    std::string count;
+};
+
+ListState ReadList(HWND dialog)
+{
+    ListState state;
+    HWND list = GetDlgItem(dialog, 1000);
+    LRESULT n = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+        std::string text(SendMessageA(list, LB_GETTEXTLEN, i, 0) + 1, '\0');
+        LRESULT length = SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(length > 0 ? length : 0);
+        state.entries.push_back(text);
+        state.itemData.push_back(SendMessageA(list, LB_GETITEMDATA, i, 0));
+    }
+    state.count = WindowTextCp932(GetDlgItem(dialog, 1004));
+    return state;
+}
+
+class AttachmentListTest : public PluginInHost {
+protected:
+    // Opens the list through its command; `steps` have been queued on driver_.
+    void OpenList()
+    {
+        int command = InitMenu(2);
+        ASSERT_NE(0, command);
+        ClearLog();
+        ASSERT_TRUE(host_->RunCommand(command, nullptr));
+        EXPECT_EQ(0u, driver_.PendingSteps());
+        EXPECT_EQ(0u, driver_.ClosedByDriverCount()) << driver_.Format();
+    }
+    void ReadListThen(ListState& state)
+    {
+        driver_.Run("read the list", [&state](HWND dialog) { state = ReadList(dialog); });
+    }
+};
+
+// A host whose header answers are given by the test.
+class HeaderHost : public MailboxHost {
+public:
+    using MailboxHost::MailboxHost;
+    std::string header;
+    const char* GetHeader(const char*) override { return header.c_str(); }
+};
+
+} // namespace
+
+TEST_F(AttachmentListTest, AFolderWithoutAttachmentsGivesTheNoticeAndCloses)
+{
+    LoadPlugin();
+    AddMessage("1.eml", PlainText("Subject: one\r\n"));
+    AddMessage("2.eml", PlainText("Subject: two\r\n"));
+    driver_.Press(IDOK); // the notice
+    OpenList();
+    ASSERT_EQ(1u, driver_.Seen().size());
+    EXPECT_EQ("Message from TlClipsum", driver_.Seen()[0].caption);
+    EXPECT_EQ(Cp932(u8"添付ファイルは、一つもありません。"), driver_.Seen()[0].text);
+    std::vector<std::string> expected = {"TLA_GetNextMail", "TLA_GetStatus", "TLA_GetNextMail", "TLA_GetStatus",
+                                         "TLA_GetNextMail"};
+    EXPECT_EQ(expected, CallNames());
+}
+
+TEST_F(AttachmentListTest, ListsMessagesWithAttachmentsBySubjectInFolderOrder)
+{
+    LoadPlugin();
+    AddMessage("01.eml", WithAttachment("Subject: First report\r\n"));
+    AddMessage("02.eml", PlainText("Subject: not listed\r\n"));
+    AddMessage("03.eml", WithAttachment("From: a@example.jp\r\n"));
+    AddMessage("04.eml", WithAttachment("Subject:\r\n"));
+    AddMessage("05.eml", WithAttachment("Subject: \r\n"));
+    AddMessage("06.eml", WithAttachment("X-Subject: the other field\r\nSubject: mine\r\n"));
+    AddMessage("07.eml", WithAttachment("Subject: first line\r\n second line\r\n"));
+    AddMessage("08.eml", WithAttachment(Cp932(u8"Subject: 見積書の件\r\n")));
+    AddMessage("09.eml", PlainText("Subject: last, not listed\r\n"));
+    AddMessage("10.eml", WithAttachment("Subject: the last one\r\n"));
+
+    ListState state;
+    ReadListThen(state);
+    driver_.Press(IDCANCEL);
+    OpenList();
+
+    std::vector<std::string> expected = {
+        " First report",
+        Cp932(u8"Err 件名不明1"),
+        Cp932(u8"【件名なし[2]】"),
+        " ",
+        " the other field",
+        " first line",
+        Cp932(u8" 見積書の件"),
+        " the last one",
+    };
+    EXPECT_EQ(expected, state.entries);
+    EXPECT_EQ((std::vector<LRESULT>{0, 2, 3, 4, 5, 6, 7, 9}), state.itemData) << "item data is the host's position";
+    EXPECT_EQ("8", state.count);
+    EXPECT_TRUE(Calls("TLA_SetSource").empty()) << "Cancel strips nothing";
+}
+
+TEST_F(AttachmentListTest, HeadersWithLineFeedsOnlyAndNoLineEnd)
+{
+    auto host = std::make_unique<HeaderHost>(DataFolder(), "Main", "Inbox");
+    HeaderHost* headers = host.get();
+    UseHost(std::move(host));
+    LoadPlugin();
+    AddMessage("1.eml", WithAttachment("Subject: x\r\n"));
+    ListState state;
+    const struct {
+        std::string header;
+        std::string entry;
+    } cases[] = {
+        {"From: a\nSubject: lf only\nTo: b\n", " lf only"},
+        {"From: a\nSubject: no end", Cp932(u8"Err 終端不明0")},
+        {"Subject: cr wins\nTo: b\r\n", " cr wins\nTo: b"},
+    };
+    for (const auto& c : cases) {
+        headers->header = c.header;
+        ReadListThen(state);
+        driver_.Press(IDCANCEL);
+        OpenList();
+        ASSERT_EQ(1u, state.entries.size());
+        EXPECT_EQ(c.entry, state.entries[0]);
+    }
+}
+
+TEST_F(AttachmentListTest, OversizedHeadersAndSubjectsAreBoundedAtCharacterBoundaries)
+{
+    auto host = std::make_unique<HeaderHost>(DataFolder(), "Main", "Inbox");
+    HeaderHost* headers = host.get();
+    UseHost(std::move(host));
+    LoadPlugin();
+    AddMessage("1.eml", WithAttachment("Subject: x\r\n"));
+    ListState state;
+
+    // A subject of 2,000 double-byte characters, one blank before it.
+    std::string kanji;
+    for (int i = 0; i < 2000; ++i)
+        kanji += Cp932(u8"表");
+    headers->header = "Subject: " + kanji + "\r\n";
+    ReadListThen(state);
+    driver_.Press(IDCANCEL);
+    OpenList();
+    ASSERT_EQ(1u, state.entries.size());
+    EXPECT_EQ(" " + kanji.substr(0, 1054), state.entries[0]) << "1055 bytes, no half character";
+
+    // A header of 100,000 bytes: the subject lies within what is examined.
+    headers->header = "Subject: early\r\n" + std::string(100000, 'x') + "\r\n";
+    ReadListThen(state);
+    driver_.Press(IDCANCEL);
+    OpenList();
+    EXPECT_EQ(" early", state.entries.at(0));
+
+    // ... or beyond it.
+    headers->header = "X-Pad: " + std::string(40000, 'x') + "\r\nSubject: late\r\n";
+    ReadListThen(state);
+    driver_.Press(IDCANCEL);
+    OpenList();
+    EXPECT_EQ(Cp932(u8"Err 件名不明0"), state.entries.at(0));
+}
+
+TEST_F(AttachmentListTest, OkStripsOnlyTheSelectedEntriesInListOrder)
+{
+    LoadPlugin();
+    std::vector<std::string> ids;
+    for (int i = 0; i < 5; ++i)
+        ids.push_back(AddMessage("m" + std::to_string(i) + ".eml",
+                                 WithAttachment("Subject: m" + std::to_string(i) + "\r\n")));
+    std::string untouchedPlain = AddMessage("p.eml", PlainText("Subject: plain\r\n"));
+
+    driver_.Run("select 1 and 3", [](HWND dialog) { SelectListEntries(dialog, {3, 1}); });
+    driver_.Press(IDOK);
+    driver_.Press(IDOK); // the confirmation
+    OpenList();
+
+    ASSERT_EQ(2u, driver_.Seen().size());
+    EXPECT_EQ(Cp932(u8"添付ファイルの一括削除をしてもよいですか？"), driver_.Seen()[1].text);
+    EXPECT_EQ("Message from TlClipsum", driver_.Seen()[1].caption);
+
+    std::vector<HostCall> stripped = Calls("TLA_SetSource");
+    ASSERT_EQ(2u, stripped.size());
+    EXPECT_EQ(ids[1], stripped[0].args.at(0));
+    EXPECT_EQ(ids[3], stripped[1].args.at(0));
+    for (int i : {0, 2, 4})
+        EXPECT_EQ(WithAttachment("Subject: m" + std::to_string(i) + "\r\n"), MessageBytes(ids[i]));
+    EXPECT_EQ(Stripped("Subject: m1\r\n"), MessageBytes(ids[1]));
+    EXPECT_EQ(Stripped("Subject: m3\r\n"), MessageBytes(ids[3]));
+    EXPECT_EQ(PlainText("Subject: plain\r\n"), MessageBytes(untouchedPlain));
+
+    // Each selected entry is fetched again at its position minus one.
+    std::vector<HostCall> fetches = Calls("TLA_GetNextMail");
+    ASSERT_GE(fetches.size(), 2u);
+    EXPECT_EQ("0", fetches[fetches.size() - 2].args.at(0));
+    EXPECT_EQ("2", fetches[fetches.size() - 1].args.at(0));
+}
+
+TEST_F(AttachmentListTest, DecliningTheConfirmationStripsNothing)
+{
+    LoadPlugin();
+    std::string id = AddMessage("a.eml", WithAttachment("Subject: a\r\n"));
+    driver_.Run("select all", SelectAllListEntries);
+    driver_.Press(IDOK);
+    driver_.Press(IDCANCEL); // the confirmation
+    OpenList();
+    EXPECT_TRUE(Calls("TLA_SetSource").empty());
+    EXPECT_EQ(WithAttachment("Subject: a\r\n"), MessageBytes(id));
+}
+
+TEST_F(AttachmentListTest, WithDeleteMsgOkStripsWithoutAsking)
+{
+    LoadPlugin("DeleteMsg=1\r\n");
+    std::string id = AddMessage("a.eml", WithAttachment("Subject: a\r\n"));
+    driver_.Run("select all", SelectAllListEntries);
+    driver_.Press(IDOK);
+    OpenList();
+    EXPECT_EQ(1u, driver_.Seen().size()) << "no confirmation";
+    EXPECT_EQ(Stripped("Subject: a\r\n"), MessageBytes(id));
+}
+
+TEST_F(AttachmentListTest, DoubleClickMakesTheMessageCurrentAndKeepsTheDialogOpen)
+{
+    LoadPlugin();
+    std::string first = AddMessage("a.eml", WithAttachment("Subject: a\r\n"));
+    AddMessage("b.eml", PlainText("Subject: b\r\n"));
+    std::string third = AddMessage("c.eml", WithAttachment("Subject: c\r\n"));
+
+    driver_.Run("double-click the second entry", [](HWND dialog) { DoubleClickListEntry(dialog, 1); });
+    driver_.Run("select the first entry too", [](HWND dialog) { SelectListEntries(dialog, {0}); });
+    driver_.Press(IDOK);
+    driver_.Press(IDOK);
+    OpenList();
+
+    std::vector<HostCall> current = Calls("TLA_SetCurrentMail");
+    ASSERT_FALSE(current.empty());
+    EXPECT_EQ(third, current[0].args.at(0)) << "the double-click came first";
+    EXPECT_EQ(Stripped("Subject: a\r\n"), MessageBytes(first));
+}
+
+TEST_F(AttachmentListTest, DoubleClickOnAMessageThatHasGoneDoesNothing)
+{
+    LoadPlugin();
+    AddMessage("a.eml", WithAttachment("Subject: a\r\n"));
+    AddMessage("b.eml", WithAttachment("Subject: b\r\n"));
+    driver_.Run("delete b, then double-click it", [this](HWND dialog) {
+        DeleteFileA((InboxPath() + "\\b.eml").c_str());
+        host_->Rescan();
+        DoubleClickListEntry(dialog, 1);
+    });
+    driver_.Press(IDCANCEL);
+    OpenList();
+    EXPECT_TRUE(Calls("TLA_SetCurrentMail").empty());
+}

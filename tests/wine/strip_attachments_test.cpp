@@ -1,0 +1,373 @@
+// Stripping one message through the single-message command, with the test
+// program as the host: the host calls in order, the bytes handed back, the
+// notices shown, and the files on disk.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/plugin_in_host.h"
+#include "support/text.h"
+
+namespace {
+
+const std::string kMixed =
+    "From: sender@example.jp\r\n"
+    "Subject: Report\r\n"
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
+    "\r\n"
+    "This is a multi-part message in MIME format.\r\n"
+    "--XYZ\r\n"
+    "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+    "Content-Transfer-Encoding: 7bit\r\n"
+    "\r\n"
+    "Hello,\r\n"
+    "the report is attached.\r\n"
+    "\r\n"
+    "--XYZ\r\n"
+    "Content-Type: application/pdf; name=\"report.pdf\"\r\n"
+    "Content-Transfer-Encoding: base64\r\n"
+    "Content-Disposition: attachment; filename=\"report.pdf\"\r\n"
+    "\r\n"
+    "JVBERi0xLjQKJcfsj6IKNSAwIG9iago8PC9MZW5ndGggNiAwIFI+PgpzdHJlYW0K\r\n"
+    "--XYZ--\r\n";
+
+const std::string kMixedStripped =
+    "From: sender@example.jp\r\n"
+    "Subject: Report\r\n"
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+    "Content-Transfer-Encoding: 7bit\r\n"
+    "\r\n"
+    "Hello,\r\n"
+    "the report is attached.\r\n";
+
+std::string SinglePart(const std::string& headerLines)
+{
+    return headerLines + "\r\nJust text.\r\n";
+}
+
+// Nested multiparts, each level one part deeper.
+std::string NestedMessage(int levels)
+{
+    std::string header = "Subject: deep\r\nContent-Type: multipart/mixed; boundary=\"b0\"\r\n\r\n";
+    std::string body;
+    for (int level = 1; level <= levels; ++level)
+        body += "--b" + std::to_string(level - 1) + "\r\nContent-Type: multipart/mixed; boundary=\"b" +
+                std::to_string(level) + "\"\r\n\r\n";
+    body += "--b" + std::to_string(levels) + "\r\nContent-Type: text/plain\r\n\r\ntext\r\n";
+    return header + body;
+}
+
+class StripAttachmentsTest : public PluginInHost {
+protected:
+    // The caption a message box gets when it is given none, as this platform shows it.
+    std::string DefaultCaption()
+    {
+        driver_.Press(IDOK);
+        MessageBoxA(nullptr, "probe", nullptr, MB_OK);
+        std::string caption = driver_.Seen().empty() ? "<none>" : driver_.Seen().back().caption;
+        driver_.Clear();
+        return caption;
+    }
+};
+
+// A host whose answers can be made odd, one function at a time.
+class OddHost : public MailboxHost {
+public:
+    using MailboxHost::MailboxHost;
+    bool nullSource = false;
+    std::string dataFolder;
+
+    const char* GetSource(const char* mailId) override
+    {
+        return nullSource ? nullptr : MailboxHost::GetSource(mailId);
+    }
+    const char* GetDataFolder() override
+    {
+        return dataFolder.empty() ? MailboxHost::GetDataFolder() : dataFolder.c_str();
+    }
+};
+
+} // namespace
+
+TEST_F(StripAttachmentsTest, StripsToTheTextPartAndReselectsTheMessage)
+{
+    LoadPlugin();
+    std::string id = AddMessage("a.eml", kMixed);
+    StripWithCommand(id);
+
+    ASSERT_EQ(1u, driver_.Seen().size());
+    EXPECT_EQ("Message from TlClipsum", driver_.Seen()[0].caption);
+    EXPECT_EQ(Notices::ConfirmStrip(), driver_.Seen()[0].text);
+
+    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+    std::vector<std::string> expected = {"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource", "TLA_SetSource",
+                                         "TLA_SetCurrentMail"};
+    EXPECT_EQ(expected, CallNames());
+    EXPECT_EQ(id, Calls("TLA_GetStatus").at(0).args.at(0));
+    EXPECT_EQ(kMixedStripped, Calls("TLA_SetSource").at(0).args.at(1));
+    EXPECT_EQ(id, Calls("TLA_SetCurrentMail").at(0).args.at(0));
+    EXPECT_TRUE(TrashContents().empty());
+}
+
+TEST_F(StripAttachmentsTest, DecliningTheConfirmationAsksTheHostForNothing)
+{
+    LoadPlugin("DeleteMsg=1\r\n");
+    std::string id = AddMessage("a.eml", kMixed);
+    StripWithCommand(id, IDCANCEL);
+    EXPECT_TRUE(CallNames().empty());
+    EXPECT_EQ(kMixed, MessageBytes(id));
+}
+
+TEST_F(StripAttachmentsTest, WithDeleteMsgTheMessageIsNotReselected)
+{
+    LoadPlugin("DeleteMsg=1\r\n");
+    std::string id = AddMessage("a.eml", kMixed);
+    StripWithCommand(id);
+    std::vector<std::string> expected = {"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource", "TLA_SetSource"};
+    EXPECT_EQ(expected, CallNames());
+    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+}
+
+TEST_F(StripAttachmentsTest, MessagesTheHostDoesNotMarkOrCannotGiveAreLeftSilently)
+{
+    LoadPlugin();
+    std::string unmarked = AddMessage("a.eml", kMixed);
+    host_->OverrideStatus(unmarked, 0x01 | 0x04);
+    StripWithCommand(unmarked);
+    EXPECT_EQ((std::vector<std::string>{"TLA_GetCurrentMail", "TLA_GetStatus"}), CallNames());
+    EXPECT_EQ(kMixed, MessageBytes(unmarked));
+    EXPECT_EQ(1u, driver_.Seen().size()) << "only the confirmation";
+}
+
+TEST_F(StripAttachmentsTest, ANullSourceEndsSilently)
+{
+    auto host = std::make_unique<OddHost>(DataFolder(), "Main", "Inbox");
+    host->nullSource = true;
+    UseHost(std::move(host));
+    LoadPlugin();
+    std::string id = AddMessage("a.eml", kMixed);
+    StripWithCommand(id);
+    EXPECT_EQ((std::vector<std::string>{"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource"}), CallNames());
+    EXPECT_EQ(1u, driver_.Seen().size()) << "only the confirmation";
+    EXPECT_EQ(kMixed, MessageBytes(id));
+}
+
+TEST_F(StripAttachmentsTest, ASinglePartMessageGetsTheNoticeCaptionedWithItsSubject)
+{
+    LoadPlugin();
+    const std::string defaultCaption = DefaultCaption();
+    struct Case {
+        const char* what;
+        std::string message;
+        std::string caption;
+    } cases[] = {
+        {"subject with one blank", SinglePart("From: a@example.jp\r\nSubject: Hello\r\n"), " Hello\r\n"},
+        {"subject in capitals is not found", SinglePart("SUBJECT: Hello\r\n"), defaultCaption},
+        {"folded subject as stored", SinglePart("Subject: one\r\n two\r\nTo: b@example.jp\r\n"), " one\r\n two\r\n"},
+        {"empty source", "", ""},
+        {"header without blank line, subject last", "From: a@example.jp\r\nSubject: last\r\n", defaultCaption},
+        {"one header line: the unread rest", "Subject: only\r\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        driver_.Clear();
+        std::string id = AddMessage("single.eml", c.message);
+        host_->OverrideStatus(id, kStatusHasAttachments);
+        driver_.Press(IDOK); // the notice
+        StripWithCommand(id);
+        ASSERT_EQ(2u, driver_.Seen().size());
+        EXPECT_EQ(Notices::NotMultipart(), driver_.Seen()[1].text);
+        EXPECT_EQ(c.caption, driver_.Seen()[1].caption);
+        EXPECT_EQ(c.message, MessageBytes(id));
+        EXPECT_TRUE(Calls("TLA_SetSource").empty());
+    }
+}
+
+TEST_F(StripAttachmentsTest, HtmlMsgOffLeavesAMessageWhoseHeaderDeclaresHtml)
+{
+    LoadPlugin("HtmlMsgOff=1\r\n");
+    std::string html = kMixed;
+    html.insert(0, "X-Original-Content-Type: text/html; charset=UTF-8\r\n");
+    std::string id = AddMessage("html.eml", html);
+    StripWithCommand(id);
+    EXPECT_EQ((std::vector<std::string>{"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource", "TLA_GetHeader"}),
+              CallNames());
+    EXPECT_EQ(html, MessageBytes(id));
+
+    std::string lower = kMixed;
+    lower.insert(0, "X-Note: content-type: text/html\r\n");
+    std::string other = AddMessage("lower.eml", lower);
+    StripWithCommand(other);
+    EXPECT_EQ("X-Note: content-type: text/html\r\n" + kMixedStripped, MessageBytes(other));
+}
+
+TEST_F(StripAttachmentsTest, HtmlMsgOffComesAfterTheMultipartTest)
+{
+    LoadPlugin("HtmlMsgOff=1\r\n");
+    std::string id = AddMessage("html.eml", SinglePart("Subject: page\r\nContent-Type: text/html\r\n"));
+    host_->OverrideStatus(id, kStatusHasAttachments);
+    driver_.Press(IDOK);
+    StripWithCommand(id);
+    ASSERT_EQ(2u, driver_.Seen().size());
+    EXPECT_EQ(Notices::NotMultipart(), driver_.Seen()[1].text);
+    EXPECT_TRUE(Calls("TLA_GetHeader").empty());
+}
+
+TEST_F(StripAttachmentsTest, BackupCopiesTheUntouchedMessageIntoTrashBeforeReplacingIt)
+{
+    LoadPlugin("BackUP=1\r\n");
+    std::string id = AddMessage("a.eml", kMixed);
+    StripWithCommand(id);
+    std::vector<std::string> expected = {"TLA_GetCurrentMail",   "TLA_GetStatus",        "TLA_GetSource",
+                                         "TLA_SetCurrentMail",   "TLA_GetDataFolder",    "TLA_GetCurrentMailBox",
+                                         "TLA_MoveSelectedMessages", "TLA_SetSource",    "TLA_SetCurrentMail"};
+    EXPECT_EQ(expected, CallNames());
+    HostCall move = Calls("TLA_MoveSelectedMessages").at(0);
+    EXPECT_EQ("Main\\Trash\\", move.args.at(0));
+    EXPECT_EQ("1", move.args.at(1));
+    EXPECT_EQ(std::vector<std::string>{kMixed}, TrashContents());
+    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+}
+
+TEST_F(StripAttachmentsTest, AFailedBackupLeavesTheMessageAsItIs)
+{
+    RemoveDirectoryA(TrashPath().c_str());
+    LoadPlugin("BackUP=1\r\n");
+    std::string id = AddMessage("a.eml", kMixed);
+    StripWithCommand(id);
+    std::vector<HostCall> notices = Calls("TLA_SetMessageText");
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ("0", notices[0].args.at(0)) << "no window";
+    EXPECT_EQ(Notices::BackupFailed(), notices[0].args.at(1));
+    EXPECT_TRUE(Calls("TLA_SetSource").empty());
+    EXPECT_TRUE(Calls("TLA_MoveSelectedMessages").empty());
+    EXPECT_EQ(kMixed, MessageBytes(id));
+    EXPECT_EQ(id, Calls("TLA_SetCurrentMail").at(0).args.at(0)) << "the backup made it current first";
+}
+
+TEST_F(StripAttachmentsTest, TheTrashFolderIsTheFirstEntryTheSearchYields)
+{
+    LoadPlugin("BackUP=1\r\n");
+    std::string id = AddMessage("a.eml", kMixed);
+    RemoveDirectoryA(TrashPath().c_str());
+    std::string mailbox = DataFolder() + "Main\\";
+    CreateDirectoryA((mailbox + "OldTrash").c_str(), nullptr);
+    CreateDirectoryA((mailbox + "trash").c_str(), nullptr);
+
+    WIN32_FIND_DATAA first;
+    HANDLE search = FindFirstFileA((mailbox + "*Trash").c_str(), &first);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    FindClose(search);
+
+    StripWithCommand(id);
+    EXPECT_EQ(std::string("Main\\") + first.cFileName + "\\", Calls("TLA_MoveSelectedMessages").at(0).args.at(0));
+    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+}
+
+// When the search yields a plain file first, the backup fails even though a
+// matching folder exists as well.
+TEST_F(StripAttachmentsTest, APlainFileYieldedFirstFailsTheBackup)
+{
+    LoadPlugin("BackUP=1\r\n");
+    std::string id = AddMessage("a.eml", kMixed);
+    std::string mailbox = DataFolder() + "Main\\";
+    RemoveDirectoryA(TrashPath().c_str());
+    // Which of two names the search yields first is the file system's choice:
+    // make that one the plain file.
+    CreateDirectoryA((mailbox + "ATrash").c_str(), nullptr);
+    CreateDirectoryA((mailbox + "BTrash").c_str(), nullptr);
+    WIN32_FIND_DATAA first;
+    HANDLE search = FindFirstFileA((mailbox + "*Trash").c_str(), &first);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    FindClose(search);
+    RemoveDirectoryA((mailbox + first.cFileName).c_str());
+    WriteFileBytes(mailbox + first.cFileName, "not a folder");
+
+    search = FindFirstFileA((mailbox + "*Trash").c_str(), &first);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    FindClose(search);
+    ASSERT_FALSE(first.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) << "the file comes first";
+
+    StripWithCommand(id);
+    EXPECT_EQ(Notices::BackupFailed(), Calls("TLA_SetMessageText").at(0).args.at(1));
+    EXPECT_TRUE(Calls("TLA_SetSource").empty());
+    EXPECT_EQ(kMixed, MessageBytes(id));
+}
+
+TEST_F(StripAttachmentsTest, BackupPathsThatWouldNotFitFailTheBackupUncut)
+{
+    auto host = std::make_unique<OddHost>(DataFolder(), "Main", "Inbox");
+    host->dataFolder = DataFolder() + std::string(250 - DataFolder().size(), 'x');
+    UseHost(std::move(host));
+    LoadPlugin("BackUP=1\r\n");
+    std::string id = AddMessage("a.eml", kMixed);
+    StripWithCommand(id);
+    EXPECT_EQ(Notices::BackupFailed(), Calls("TLA_SetMessageText").at(0).args.at(1));
+    EXPECT_TRUE(Calls("TLA_MoveSelectedMessages").empty());
+    EXPECT_TRUE(Calls("TLA_SetSource").empty());
+    EXPECT_EQ(kMixed, MessageBytes(id));
+}
+
+TEST_F(StripAttachmentsTest, AMessageNestedTooDeepIsLeftWithANotice)
+{
+    LoadPlugin();
+    std::string deep = NestedMessage(100);
+    std::string id = AddMessage("deep.eml", deep);
+    driver_.Press(IDOK);
+    StripWithCommand(id);
+    ASSERT_EQ(2u, driver_.Seen().size());
+    EXPECT_EQ("Message from TlClipsum", driver_.Seen()[1].caption);
+    EXPECT_EQ(Notices::CannotProcess(), driver_.Seen()[1].text);
+    EXPECT_TRUE(Calls("TLA_SetSource").empty());
+    EXPECT_EQ(deep, MessageBytes(id));
+
+    std::string fine = NestedMessage(10);
+    std::string other = AddMessage("fine.eml", fine);
+    StripWithCommand(other);
+    EXPECT_EQ(1u, Calls("TLA_SetSource").size()) << "a message within the limit is stripped";
+}
+
+// Each call starts afresh: a multipart message stripped before does not make
+// the next single-part message look like one.
+TEST_F(StripAttachmentsTest, CallsInARowStartAfresh)
+{
+    LoadPlugin();
+    std::string skipped = AddMessage("0.eml", kMixed);
+    host_->OverrideStatus(skipped, 0);
+    StripWithCommand(skipped);
+    std::string first = AddMessage("1.eml", kMixed);
+    StripWithCommand(first);
+    EXPECT_EQ(kMixedStripped, MessageBytes(first));
+
+    std::string single = AddMessage("2.eml", SinglePart("Subject: plain\r\n"));
+    host_->OverrideStatus(single, kStatusHasAttachments);
+    driver_.Clear();
+    driver_.Press(IDOK);
+    StripWithCommand(single);
+    ASSERT_EQ(2u, driver_.Seen().size());
+    EXPECT_EQ(Notices::NotMultipart(), driver_.Seen()[1].text);
+}
+
+TEST_F(StripAttachmentsTest, AFiftyMegabyteMessageIsStrippedInThe32BitProcess)
+{
+    LoadPlugin("BackUP=1\r\n");
+    std::string big = kMixed.substr(0, kMixed.rfind("--XYZ--"));
+    std::string line(76, 'A');
+    line += "\r\n";
+    big.reserve(52u << 20);
+    while (big.size() < (50u << 20))
+        big += line;
+    big += "--XYZ--\r\n";
+    std::string id = AddMessage("big.eml", big);
+    StripWithCommand(id);
+    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+    std::vector<std::string> trash = TrashContents();
+    ASSERT_EQ(1u, trash.size());
+    EXPECT_TRUE(trash[0] == big) << "the original, byte for byte";
+}

@@ -1,0 +1,299 @@
+// clipsum: strips the attachments from mail messages kept as files, with the
+// same engine as the plug-in, so that a message comes out byte for byte as the
+// plug-in would store it.
+
+#include "message_file.h"
+#include "platform.h"
+
+#include "mime/strip_message.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int kExitHandled = 0;
+constexpr int kExitFileFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kGoOn = -1; // ParseOptions: the files are to be handled
+
+const char kUsage[] =
+    "Usage: clipsum strip (--in-place | --stdout | --dry-run) [options] FILE...\n"
+    "\n"
+    "Removes the attachments from mail messages stored as files: each multipart\n"
+    "message is reduced to its plain-text part, exactly as the TlClipsum plug-in\n"
+    "does in the mail client. Files are read and written as bytes, never\n"
+    "translated: a stripped message ends its lines with CR LF, as the plug-in\n"
+    "stores it, and a message left alone keeps every byte.\n"
+    "\n"
+    "Choose one of:\n"
+    "  --in-place         replace each FILE with its stripped form. The new message\n"
+    "                     is written to a temporary file in the same directory,\n"
+    "                     forced to the disk and renamed over FILE, so a crash leaves\n"
+    "                     either the old or the new message, never a part of one.\n"
+    "  --stdout           write the message as it would be stored afterwards to\n"
+    "                     standard output (the stripped form, or the original bytes\n"
+    "                     when it is left alone); exactly one FILE. The report goes\n"
+    "                     to standard error.\n"
+    "  --dry-run          report what would change and write nothing.\n"
+    "Without one of them clipsum changes nothing and exits with status 2.\n"
+    "\n"
+    "Options:\n"
+    "  --backup-dir DIR   with --in-place: before a file is changed, save its\n"
+    "                     original in DIR under the same name (NAME.1, NAME.2, ...\n"
+    "                     when that name is taken; no copy is ever overwritten). If\n"
+    "                     the copy cannot be saved, the file is left unchanged.\n"
+    "                     Files that are left alone are not copied.\n"
+    "  --keep-html        leave alone a message whose header holds the text\n"
+    "                     \"Content-Type: text/html\" (compared case-sensitively),\n"
+    "                     like the plug-in's setting for HTML messages.\n"
+    "  --help             show this text.\n"
+    "  --                 end of options: every later argument is a FILE.\n"
+    "\n"
+    "A message is left alone, unchanged, when it is not multipart, when --keep-html\n"
+    "applies, when it is nested more than 64 levels deep, or when memory runs out.\n"
+    "A file that is missing, unreadable, empty, larger than 512 MiB or holds a NUL\n"
+    "byte is not a message clipsum can handle: it gets an error line, is never\n"
+    "changed, and the other files are still handled.\n"
+    "\n"
+    "Each file gets one report line; a summary follows: how many files were\n"
+    "stripped and left alone, and their bytes before and after.\n"
+    "\n"
+    "Exit status: 0 when every file was stripped or left alone, 1 when any file\n"
+    "could not be read or written, 2 for a usage error.\n";
+
+enum class Mode { Unset, InPlace, ToStdout, DryRun };
+
+struct Options {
+    Mode mode = Mode::Unset;
+    bool keepHtml = false;
+    const char* backupDir = nullptr;
+};
+
+struct Summary {
+    unsigned long stripped = 0;
+    unsigned long leftAlone = 0;
+    unsigned long failed = 0;
+    unsigned long long bytesBefore = 0;
+    unsigned long long bytesAfter = 0;
+};
+
+int UsageError(const char* problem, const char* argument)
+{
+    if (argument)
+        fprintf(stderr, "clipsum: %s: %s\n", problem, argument);
+    else
+        fprintf(stderr, "clipsum: %s\n", problem);
+    fputs("Try 'clipsum --help'.\n", stderr);
+    return kExitUsage;
+}
+
+const char kOneModeOnly[] = "choose only one of --in-place, --stdout and --dry-run";
+
+bool SetMode(Options* options, Mode mode)
+{
+    if (options->mode != Mode::Unset && options->mode != mode)
+        return false;
+    options->mode = mode;
+    return true;
+}
+
+// Parses the arguments after "strip". The files stay in argv in order; options
+// are replaced by null there. Returns kGoOn, or the exit status to end with.
+int ParseOptions(int argc, char** argv, Options* options)
+{
+    int fileCount = 0;
+    bool optionsEnded = false;
+    for (int i = 2; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (!argument)
+            continue;
+        if (optionsEnded || argument[0] != '-' || strcmp(argument, "-") == 0) {
+            ++fileCount;
+            continue;
+        }
+        argv[i] = nullptr;
+        if (strcmp(argument, "--") == 0) {
+            optionsEnded = true;
+        } else if (strcmp(argument, "--help") == 0 || strcmp(argument, "-h") == 0) {
+            fputs(kUsage, stdout);
+            return kExitHandled;
+        } else if (strcmp(argument, "--in-place") == 0) {
+            if (!SetMode(options, Mode::InPlace))
+                return UsageError(kOneModeOnly, nullptr);
+        } else if (strcmp(argument, "--stdout") == 0) {
+            if (!SetMode(options, Mode::ToStdout))
+                return UsageError(kOneModeOnly, nullptr);
+        } else if (strcmp(argument, "--dry-run") == 0) {
+            if (!SetMode(options, Mode::DryRun))
+                return UsageError(kOneModeOnly, nullptr);
+        } else if (strcmp(argument, "--keep-html") == 0) {
+            options->keepHtml = true;
+        } else if (strcmp(argument, "--backup-dir") == 0) {
+            if (i + 1 >= argc || !argv[i + 1])
+                return UsageError("--backup-dir needs a directory", nullptr);
+            options->backupDir = argv[++i];
+            argv[i] = nullptr;
+        } else if (strncmp(argument, "--backup-dir=", 13) == 0) {
+            options->backupDir = argument + 13;
+        } else {
+            return UsageError("unknown option", argument);
+        }
+    }
+    if (options->mode == Mode::Unset)
+        return UsageError("choose what to do: --in-place, --stdout or --dry-run", nullptr);
+    if (fileCount == 0)
+        return UsageError("no FILE given", nullptr);
+    if (options->mode == Mode::ToStdout && fileCount != 1)
+        return UsageError("--stdout takes exactly one FILE", nullptr);
+    if (options->backupDir && options->mode != Mode::InPlace)
+        return UsageError("--backup-dir goes with --in-place only", nullptr);
+    if (options->backupDir && (options->backupDir[0] == '\0' || strlen(options->backupDir) > kMaxPathBytes))
+        return UsageError("--backup-dir needs a directory name", nullptr);
+    return kGoOn;
+}
+
+FILE* ReportStream(const Options& options) { return options.mode == Mode::ToStdout ? stderr : stdout; }
+
+void FailFile(const char* path, const FileError& error, Summary* summary)
+{
+    if (error.code != 0)
+        fprintf(stderr, "clipsum: %s: %s: %s\n", path, error.what, strerror(error.code));
+    else
+        fprintf(stderr, "clipsum: %s: %s\n", path, error.what);
+    ++summary->failed;
+}
+
+const char* LeftAloneReason(StripStatus status)
+{
+    switch (status) {
+    case StripStatus::NotMultipart:
+        return "not a multipart message";
+    case StripStatus::TooDeep:
+        return "nested more than 64 levels deep";
+    case StripStatus::OutOfMemory:
+        return "out of memory while stripping";
+    case StripStatus::Ok:
+        break;
+    }
+    return "unknown reason";
+}
+
+// Handles a message that stays as it is: --stdout still passes its bytes on.
+void LeaveAlone(const char* path, const FileBytes& message, const char* reason, const Options& options,
+                Summary* summary)
+{
+    if (options.mode == Mode::ToStdout && !WriteAll(stdout, message.data, message.length))
+        return FailFile(path, FileError{"cannot write standard output", errno}, summary);
+    fprintf(ReportStream(options), "%s: left alone, %s\n", path, reason);
+    ++summary->leftAlone;
+    summary->bytesBefore += message.length;
+    summary->bytesAfter += message.length;
+}
+
+// Puts the stripped message where the mode says.
+void StoreStripped(const char* path, const FileBytes& message, const char* newSource, std::size_t newLength,
+                   const Options& options, Summary* summary)
+{
+    char* copyPath = nullptr;
+    FileError error{};
+    switch (options.mode) {
+    case Mode::ToStdout:
+        if (!WriteAll(stdout, newSource, newLength))
+            return FailFile(path, FileError{"cannot write standard output", errno}, summary);
+        break;
+    case Mode::InPlace:
+        if (options.backupDir &&
+            !WriteBackupCopy(options.backupDir, path, message.data, message.length, &copyPath, &error))
+            return FailFile(path, error, summary);
+        if (!ReplaceFileContents(path, newSource, newLength, &error)) {
+            free(copyPath);
+            return FailFile(path, error, summary);
+        }
+        break;
+    case Mode::DryRun:
+    case Mode::Unset:
+        break;
+    }
+    fprintf(ReportStream(options), "%s: %s, %zu -> %zu bytes", path,
+            options.mode == Mode::DryRun ? "would be stripped" : "stripped", message.length, newLength);
+    if (copyPath)
+        fprintf(ReportStream(options), " (original saved as %s)", copyPath);
+    fputc('\n', ReportStream(options));
+    free(copyPath);
+    ++summary->stripped;
+    summary->bytesBefore += message.length;
+    summary->bytesAfter += newLength;
+}
+
+void StripFile(const char* path, const Options& options, Summary* summary)
+{
+    if (strlen(path) > kMaxPathBytes)
+        return FailFile(path, FileError{"path longer than 4096 bytes", 0}, summary);
+    FileBytes message;
+    FileError error{};
+    if (!ReadWholeFile(path, &message, &error))
+        return FailFile(path, error, summary);
+
+    // The engine takes NUL-terminated text: a NUL inside would cut the message short.
+    const char* nul = static_cast<const char*>(memchr(message.data, '\0', message.length));
+    if (message.length == 0) {
+        FailFile(path, FileError{"empty file, not a message", 0}, summary);
+    } else if (nul) {
+        fprintf(stderr, "clipsum: %s: holds a NUL byte at offset %zu, not a text message; refused\n", path,
+                static_cast<std::size_t>(nul - message.data));
+        ++summary->failed;
+    } else {
+        MessageStripper stripper;
+        StripStatus status = stripper.Parse(message.data);
+        if (status != StripStatus::Ok)
+            LeaveAlone(path, message, LeftAloneReason(status), options, summary);
+        else if (options.keepHtml && stripper.HeaderContains("Content-Type: text/html"))
+            LeaveAlone(path, message, "HTML message kept (--keep-html)", options, summary);
+        else if ((status = stripper.Reduce()) != StripStatus::Ok)
+            LeaveAlone(path, message, LeftAloneReason(status), options, summary);
+        else
+            StoreStripped(path, message, stripper.NewSource(), stripper.NewLength(), options, summary);
+    }
+    FreeFileBytes(&message);
+}
+
+void PrintSummary(const Options& options, const Summary& summary)
+{
+    fprintf(ReportStream(options), "%lu %s, %lu left alone, %lu failed; %llu -> %llu bytes\n", summary.stripped,
+            options.mode == Mode::DryRun ? "would be stripped" : "stripped", summary.leftAlone, summary.failed,
+            summary.bytesBefore, summary.bytesAfter);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || !argv[1])
+        return UsageError("no command given", nullptr);
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "help") == 0) {
+        fputs(kUsage, stdout);
+        return kExitHandled;
+    }
+    if (strcmp(argv[1], "strip") != 0)
+        return UsageError("unknown command", argv[1]);
+
+    Options options;
+    int parseResult = ParseOptions(argc, argv, &options);
+    if (parseResult != kGoOn)
+        return parseResult;
+    if (options.mode == Mode::ToStdout && !SetStdoutBinary()) {
+        fputs("clipsum: cannot put standard output into binary mode\n", stderr);
+        return kExitFileFailed;
+    }
+
+    Summary summary;
+    for (int i = 2; i < argc; ++i) {
+        if (argv[i])
+            StripFile(argv[i], options, &summary);
+    }
+    PrintSummary(options, summary);
+    return summary.failed == 0 ? kExitHandled : kExitFileFailed;
+}

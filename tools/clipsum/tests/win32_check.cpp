@@ -1,0 +1,114 @@
+// Runs clipsum.exe as a Windows user would, from its own folder: --stdout must
+// give the stripped bytes untranslated (no CR added before LF), and --in-place
+// with --backup-dir must replace the file through the Windows rename, also
+// when its Shift-JIS name holds a trail byte equal to the backslash.
+
+#include "sample_messages.h"
+
+#include <direct.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char kPlainName[] = "clipsum-win32-check.eml";
+// "表.eml" in Shift-JIS: the second byte of 表 is 0x5C, the backslash.
+constexpr char kJapaneseName[] = "\x95\x5c.eml";
+constexpr char kBackupDir[] = "clipsum-win32-backup";
+constexpr char kJapaneseBackup[] = "clipsum-win32-backup\\\x95\x5c.eml";
+constexpr std::size_t kMaxOutput = 64 * 1024;
+
+char g_buffer[kMaxOutput];
+
+bool WriteFile(const char* path, const char* bytes, std::size_t length)
+{
+    FILE* file = fopen(path, "wb");
+    if (!file)
+        return false;
+    bool written = fwrite(bytes, 1, length, file) == length;
+    return fclose(file) == 0 && written;
+}
+
+std::size_t ReadAll(FILE* stream)
+{
+    std::size_t length = 0;
+    std::size_t got;
+    while (length < kMaxOutput && (got = fread(g_buffer + length, 1, kMaxOutput - length, stream)) > 0)
+        length += got;
+    return length;
+}
+
+// Runs clipsum.exe with the arguments; its standard output lands in g_buffer.
+bool RunClipsum(const char* arguments, std::size_t* outputLength)
+{
+    char command[512];
+    snprintf(command, sizeof command, "clipsum.exe %s", arguments);
+    FILE* output = _popen(command, "rb");
+    if (!output) {
+        fprintf(stderr, "cannot run %s\n", command);
+        return false;
+    }
+    *outputLength = ReadAll(output);
+    int status = _pclose(output);
+    if (status != 0) {
+        fprintf(stderr, "%s exited with %d\n", command, status);
+        return false;
+    }
+    return true;
+}
+
+bool Matches(const char* what, std::size_t length, const char* expected, std::size_t expectedLength)
+{
+    if (length == expectedLength && memcmp(g_buffer, expected, length) == 0)
+        return true;
+    fprintf(stderr, "%s: expected %u bytes, got %u:\n", what, static_cast<unsigned>(expectedLength),
+            static_cast<unsigned>(length));
+    fwrite(g_buffer, 1, length, stderr);
+    return false;
+}
+
+bool FileMatches(const char* path, const char* expected, std::size_t expectedLength)
+{
+    FILE* file = fopen(path, "rb");
+    if (!file) {
+        fprintf(stderr, "%s is missing\n", path);
+        return false;
+    }
+    std::size_t length = ReadAll(file);
+    fclose(file);
+    return Matches(path, length, expected, expectedLength);
+}
+
+bool CheckStdout()
+{
+    std::size_t length = 0;
+    return WriteFile(kPlainName, kMultipartMessage, sizeof kMultipartMessage - 1) &&
+           RunClipsum("strip --stdout clipsum-win32-check.eml", &length) &&
+           Matches("--stdout", length, kStrippedMessage, sizeof kStrippedMessage - 1);
+}
+
+bool CheckInPlaceWithBackup()
+{
+    std::size_t length = 0;
+    char arguments[256];
+    snprintf(arguments, sizeof arguments, "strip --in-place --backup-dir %s %s", kBackupDir, kJapaneseName);
+    _mkdir(kBackupDir);
+    return WriteFile(kJapaneseName, kMultipartMessage, sizeof kMultipartMessage - 1) &&
+           RunClipsum(arguments, &length) &&
+           FileMatches(kJapaneseName, kStrippedMessage, sizeof kStrippedMessage - 1) &&
+           FileMatches(kJapaneseBackup, kMultipartMessage, sizeof kMultipartMessage - 1);
+}
+
+} // namespace
+
+int main()
+{
+    bool passed = CheckStdout() && CheckInPlaceWithBackup();
+    remove(kPlainName);
+    remove(kJapaneseName);
+    remove(kJapaneseBackup);
+    _rmdir(kBackupDir);
+    puts(passed ? "clipsum under Windows: passed" : "clipsum under Windows: FAILED");
+    return passed ? 0 : 1;
+}
