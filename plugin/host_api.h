@@ -40,8 +40,7 @@ public:
     TLA_GetHeader_t GetHeader() const { return Get<TLA_GetHeader_t>(26); }
 
 private:
-    template <typename Fn>
-    Fn Get(int slot) const { return reinterpret_cast<Fn>(reinterpret_cast<void*>(Slot(slot))); }
+    template <typename Fn> Fn Get(int slot) const { return reinterpret_cast<Fn>(reinterpret_cast<void*>(Slot(slot))); }
 
     FARPROC slots_[kSlotCount] = {};
     HMODULE module_ = nullptr;

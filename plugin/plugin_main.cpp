@@ -36,17 +36,50 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 extern "C" {
 
-int WINAPI TLC_OnStart() { return 0; }
-int WINAPI TLC_OnExit() { return 0; }
-int WINAPI TLC_OnOpenFolder(LPARAM) { return 0; }
-int WINAPI TLC_OnOpenMail(LPARAM) { return 0; }
-int WINAPI TLC_OnEveryMinute() { return 0; }
-int WINAPI TLC_OnOpenCompose(LPARAM, LPARAM) { return 0; }
-int WINAPI TLC_OnOutgoing(LPARAM, LPARAM) { return 0; }
-int WINAPI TLC_OnKeyDispatch(LPARAM, LPARAM, LPARAM) { return 0; }
-int WINAPI TLC_OnRetrieve(LPARAM, LPARAM) { return 0; }
-int WINAPI TLC_OnSend(LPARAM) { return 0; }
-int WINAPI TLC_OnFinishRetrieve(LPARAM) { return 0; }
+int WINAPI TLC_OnStart()
+{
+    return 0;
+}
+int WINAPI TLC_OnExit()
+{
+    return 0;
+}
+int WINAPI TLC_OnOpenFolder(LPARAM)
+{
+    return 0;
+}
+int WINAPI TLC_OnOpenMail(LPARAM)
+{
+    return 0;
+}
+int WINAPI TLC_OnEveryMinute()
+{
+    return 0;
+}
+int WINAPI TLC_OnOpenCompose(LPARAM, LPARAM)
+{
+    return 0;
+}
+int WINAPI TLC_OnOutgoing(LPARAM, LPARAM)
+{
+    return 0;
+}
+int WINAPI TLC_OnKeyDispatch(LPARAM, LPARAM, LPARAM)
+{
+    return 0;
+}
+int WINAPI TLC_OnRetrieve(LPARAM, LPARAM)
+{
+    return 0;
+}
+int WINAPI TLC_OnSend(LPARAM)
+{
+    return 0;
+}
+int WINAPI TLC_OnFinishRetrieve(LPARAM)
+{
+    return 0;
+}
 
 int WINAPI TLC_OnPlugInInfo(char* record)
 {

@@ -126,8 +126,7 @@ void StripSelected(HWND dialog)
     ScanBuffers b;
     BOOL isNumber = FALSE;
     UINT entryCount = GetDlgItemInt(dialog, IDC_ATTACHMENT_COUNT, &isNumber, FALSE);
-    if (g_settings.deleteMsg == 0 &&
-        MessageBoxA(dialog, kConfirmBulkStrip, kCaption, MB_OKCANCEL) == IDCANCEL)
+    if (g_settings.deleteMsg == 0 && MessageBoxA(dialog, kConfirmBulkStrip, kCaption, MB_OKCANCEL) == IDCANCEL)
         return;
     if (!isNumber)
         return;

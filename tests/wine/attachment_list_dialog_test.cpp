@@ -36,7 +36,10 @@ std::string Stripped(const std::string& headerLines, const std::string& text = "
     return headerLines + "Content-Type: text/plain\r\n\r\n" + text;
 }
 
-std::string PlainText(const std::string& headerLines) { return headerLines + "\r\nNo attachment here.\r\n"; }
+std::string PlainText(const std::string& headerLines)
+{
+    return headerLines + "\r\nNo attachment here.\r\n";
+}
 
 struct ListState {
     std::vector<std::string> entries; // code page 932
@@ -62,19 +65,19 @@ ListState ReadList(HWND dialog)
 
 class AttachmentListTest : public PluginInHost {
 protected:
-    // Opens the list through its command; `steps` have been queued on driver_.
+    // Opens the list through its command; `steps` have been queued on Dialogs().
     void OpenList()
     {
         int command = InitMenu(2);
         ASSERT_NE(0, command);
         ClearLog();
-        ASSERT_TRUE(host_->RunCommand(command, nullptr));
-        EXPECT_EQ(0u, driver_.PendingSteps());
-        EXPECT_EQ(0u, driver_.ClosedByDriverCount()) << driver_.Format();
+        ASSERT_TRUE(Host().RunCommand(command, nullptr));
+        EXPECT_EQ(0u, Dialogs().PendingSteps());
+        EXPECT_EQ(0u, Dialogs().ClosedByDriverCount()) << Dialogs().Format();
     }
     void ReadListThen(ListState& state)
     {
-        driver_.Run("read the list", [&state](HWND dialog) { state = ReadList(dialog); });
+        Dialogs().Run("read the list", [&state](HWND dialog) { state = ReadList(dialog); });
     }
 };
 
@@ -90,14 +93,14 @@ public:
 
 TEST_F(AttachmentListTest, AFolderWithoutAttachmentsGivesTheNoticeAndCloses)
 {
-    LoadPlugin();
-    AddMessage("1.eml", PlainText("Subject: one\r\n"));
-    AddMessage("2.eml", PlainText("Subject: two\r\n"));
-    driver_.Press(IDOK); // the notice
+    LoadWithSettings();
+    WriteMessage("1.eml", PlainText("Subject: one\r\n"));
+    WriteMessage("2.eml", PlainText("Subject: two\r\n"));
+    Dialogs().Press(IDOK); // the notice
     OpenList();
-    ASSERT_EQ(1u, driver_.Seen().size());
-    EXPECT_EQ("Message from TlClipsum", driver_.Seen()[0].caption);
-    EXPECT_EQ(Cp932(u8"添付ファイルは、一つもありません。"), driver_.Seen()[0].text);
+    ASSERT_EQ(1u, Dialogs().Seen().size());
+    EXPECT_EQ("Message from TlClipsum", Dialogs().Seen()[0].caption);
+    EXPECT_EQ(Cp932(u8"添付ファイルは、一つもありません。"), Dialogs().Seen()[0].text);
     std::vector<std::string> expected = {"TLA_GetNextMail", "TLA_GetStatus", "TLA_GetNextMail", "TLA_GetStatus",
                                          "TLA_GetNextMail"};
     EXPECT_EQ(expected, CallNames());
@@ -105,21 +108,21 @@ TEST_F(AttachmentListTest, AFolderWithoutAttachmentsGivesTheNoticeAndCloses)
 
 TEST_F(AttachmentListTest, ListsMessagesWithAttachmentsBySubjectInFolderOrder)
 {
-    LoadPlugin();
-    AddMessage("01.eml", WithAttachment("Subject: First report\r\n"));
-    AddMessage("02.eml", PlainText("Subject: not listed\r\n"));
-    AddMessage("03.eml", WithAttachment("From: a@example.jp\r\n"));
-    AddMessage("04.eml", WithAttachment("Subject:\r\n"));
-    AddMessage("05.eml", WithAttachment("Subject: \r\n"));
-    AddMessage("06.eml", WithAttachment("X-Subject: the other field\r\nSubject: mine\r\n"));
-    AddMessage("07.eml", WithAttachment("Subject: first line\r\n second line\r\n"));
-    AddMessage("08.eml", WithAttachment(Cp932(u8"Subject: 見積書の件\r\n")));
-    AddMessage("09.eml", PlainText("Subject: last, not listed\r\n"));
-    AddMessage("10.eml", WithAttachment("Subject: the last one\r\n"));
+    LoadWithSettings();
+    WriteMessage("01.eml", WithAttachment("Subject: First report\r\n"));
+    WriteMessage("02.eml", PlainText("Subject: not listed\r\n"));
+    WriteMessage("03.eml", WithAttachment("From: a@example.jp\r\n"));
+    WriteMessage("04.eml", WithAttachment("Subject:\r\n"));
+    WriteMessage("05.eml", WithAttachment("Subject: \r\n"));
+    WriteMessage("06.eml", WithAttachment("X-Subject: the other field\r\nSubject: mine\r\n"));
+    WriteMessage("07.eml", WithAttachment("Subject: first line\r\n second line\r\n"));
+    WriteMessage("08.eml", WithAttachment(Cp932(u8"Subject: 見積書の件\r\n")));
+    WriteMessage("09.eml", PlainText("Subject: last, not listed\r\n"));
+    WriteMessage("10.eml", WithAttachment("Subject: the last one\r\n"));
 
     ListState state;
     ReadListThen(state);
-    driver_.Press(IDCANCEL);
+    Dialogs().Press(IDCANCEL);
     OpenList();
 
     std::vector<std::string> expected = {
@@ -140,11 +143,9 @@ TEST_F(AttachmentListTest, ListsMessagesWithAttachmentsBySubjectInFolderOrder)
 
 TEST_F(AttachmentListTest, HeadersWithLineFeedsOnlyAndNoLineEnd)
 {
-    auto host = std::make_unique<HeaderHost>(DataFolder(), "Main", "Inbox");
-    HeaderHost* headers = host.get();
-    UseHost(std::move(host));
-    LoadPlugin();
-    AddMessage("1.eml", WithAttachment("Subject: x\r\n"));
+    HeaderHost* headers = &InstallHost<HeaderHost>();
+    LoadWithSettings();
+    WriteMessage("1.eml", WithAttachment("Subject: x\r\n"));
     ListState state;
     const struct {
         std::string header;
@@ -157,7 +158,7 @@ TEST_F(AttachmentListTest, HeadersWithLineFeedsOnlyAndNoLineEnd)
     for (const auto& c : cases) {
         headers->header = c.header;
         ReadListThen(state);
-        driver_.Press(IDCANCEL);
+        Dialogs().Press(IDCANCEL);
         OpenList();
         ASSERT_EQ(1u, state.entries.size());
         EXPECT_EQ(c.entry, state.entries[0]);
@@ -166,11 +167,9 @@ TEST_F(AttachmentListTest, HeadersWithLineFeedsOnlyAndNoLineEnd)
 
 TEST_F(AttachmentListTest, OversizedHeadersAndSubjectsAreBoundedAtCharacterBoundaries)
 {
-    auto host = std::make_unique<HeaderHost>(DataFolder(), "Main", "Inbox");
-    HeaderHost* headers = host.get();
-    UseHost(std::move(host));
-    LoadPlugin();
-    AddMessage("1.eml", WithAttachment("Subject: x\r\n"));
+    HeaderHost* headers = &InstallHost<HeaderHost>();
+    LoadWithSettings();
+    WriteMessage("1.eml", WithAttachment("Subject: x\r\n"));
     ListState state;
 
     // A subject of 2,000 double-byte characters, one blank before it.
@@ -179,7 +178,7 @@ TEST_F(AttachmentListTest, OversizedHeadersAndSubjectsAreBoundedAtCharacterBound
         kanji += Cp932(u8"表");
     headers->header = "Subject: " + kanji + "\r\n";
     ReadListThen(state);
-    driver_.Press(IDCANCEL);
+    Dialogs().Press(IDCANCEL);
     OpenList();
     ASSERT_EQ(1u, state.entries.size());
     EXPECT_EQ(" " + kanji.substr(0, 1054), state.entries[0]) << "1055 bytes, no half character";
@@ -187,45 +186,45 @@ TEST_F(AttachmentListTest, OversizedHeadersAndSubjectsAreBoundedAtCharacterBound
     // A header of 100,000 bytes: the subject lies within what is examined.
     headers->header = "Subject: early\r\n" + std::string(100000, 'x') + "\r\n";
     ReadListThen(state);
-    driver_.Press(IDCANCEL);
+    Dialogs().Press(IDCANCEL);
     OpenList();
     EXPECT_EQ(" early", state.entries.at(0));
 
     // ... or beyond it.
     headers->header = "X-Pad: " + std::string(40000, 'x') + "\r\nSubject: late\r\n";
     ReadListThen(state);
-    driver_.Press(IDCANCEL);
+    Dialogs().Press(IDCANCEL);
     OpenList();
     EXPECT_EQ(Cp932(u8"Err 件名不明0"), state.entries.at(0));
 }
 
 TEST_F(AttachmentListTest, OkStripsOnlyTheSelectedEntriesInListOrder)
 {
-    LoadPlugin();
+    LoadWithSettings();
     std::vector<std::string> ids;
     for (int i = 0; i < 5; ++i)
-        ids.push_back(AddMessage("m" + std::to_string(i) + ".eml",
-                                 WithAttachment("Subject: m" + std::to_string(i) + "\r\n")));
-    std::string untouchedPlain = AddMessage("p.eml", PlainText("Subject: plain\r\n"));
+        ids.push_back(
+            WriteMessage("m" + std::to_string(i) + ".eml", WithAttachment("Subject: m" + std::to_string(i) + "\r\n")));
+    std::string untouchedPlain = WriteMessage("p.eml", PlainText("Subject: plain\r\n"));
 
-    driver_.Run("select 1 and 3", [](HWND dialog) { SelectListEntries(dialog, {3, 1}); });
-    driver_.Press(IDOK);
-    driver_.Press(IDOK); // the confirmation
+    Dialogs().Run("select 1 and 3", [](HWND dialog) { SelectListEntries(dialog, {3, 1}); });
+    Dialogs().Press(IDOK);
+    Dialogs().Press(IDOK); // the confirmation
     OpenList();
 
-    ASSERT_EQ(2u, driver_.Seen().size());
-    EXPECT_EQ(Cp932(u8"添付ファイルの一括削除をしてもよいですか？"), driver_.Seen()[1].text);
-    EXPECT_EQ("Message from TlClipsum", driver_.Seen()[1].caption);
+    ASSERT_EQ(2u, Dialogs().Seen().size());
+    EXPECT_EQ(Cp932(u8"添付ファイルの一括削除をしてもよいですか？"), Dialogs().Seen()[1].text);
+    EXPECT_EQ("Message from TlClipsum", Dialogs().Seen()[1].caption);
 
     std::vector<HostCall> stripped = Calls("TLA_SetSource");
     ASSERT_EQ(2u, stripped.size());
     EXPECT_EQ(ids[1], stripped[0].args.at(0));
     EXPECT_EQ(ids[3], stripped[1].args.at(0));
     for (int i : {0, 2, 4})
-        EXPECT_EQ(WithAttachment("Subject: m" + std::to_string(i) + "\r\n"), MessageBytes(ids[i]));
-    EXPECT_EQ(Stripped("Subject: m1\r\n"), MessageBytes(ids[1]));
-    EXPECT_EQ(Stripped("Subject: m3\r\n"), MessageBytes(ids[3]));
-    EXPECT_EQ(PlainText("Subject: plain\r\n"), MessageBytes(untouchedPlain));
+        EXPECT_EQ(WithAttachment("Subject: m" + std::to_string(i) + "\r\n"), ReadMessage(ids[i]));
+    EXPECT_EQ(Stripped("Subject: m1\r\n"), ReadMessage(ids[1]));
+    EXPECT_EQ(Stripped("Subject: m3\r\n"), ReadMessage(ids[3]));
+    EXPECT_EQ(PlainText("Subject: plain\r\n"), ReadMessage(untouchedPlain));
 
     // Each selected entry is fetched again at its position minus one.
     std::vector<HostCall> fetches = Calls("TLA_GetNextMail");
@@ -236,57 +235,57 @@ TEST_F(AttachmentListTest, OkStripsOnlyTheSelectedEntriesInListOrder)
 
 TEST_F(AttachmentListTest, DecliningTheConfirmationStripsNothing)
 {
-    LoadPlugin();
-    std::string id = AddMessage("a.eml", WithAttachment("Subject: a\r\n"));
-    driver_.Run("select all", SelectAllListEntries);
-    driver_.Press(IDOK);
-    driver_.Press(IDCANCEL); // the confirmation
+    LoadWithSettings();
+    std::string id = WriteMessage("a.eml", WithAttachment("Subject: a\r\n"));
+    Dialogs().Run("select all", SelectAllListEntries);
+    Dialogs().Press(IDOK);
+    Dialogs().Press(IDCANCEL); // the confirmation
     OpenList();
     EXPECT_TRUE(Calls("TLA_SetSource").empty());
-    EXPECT_EQ(WithAttachment("Subject: a\r\n"), MessageBytes(id));
+    EXPECT_EQ(WithAttachment("Subject: a\r\n"), ReadMessage(id));
 }
 
 TEST_F(AttachmentListTest, WithDeleteMsgOkStripsWithoutAsking)
 {
-    LoadPlugin("DeleteMsg=1\r\n");
-    std::string id = AddMessage("a.eml", WithAttachment("Subject: a\r\n"));
-    driver_.Run("select all", SelectAllListEntries);
-    driver_.Press(IDOK);
+    LoadWithSettings("DeleteMsg=1\r\n");
+    std::string id = WriteMessage("a.eml", WithAttachment("Subject: a\r\n"));
+    Dialogs().Run("select all", SelectAllListEntries);
+    Dialogs().Press(IDOK);
     OpenList();
-    EXPECT_EQ(1u, driver_.Seen().size()) << "no confirmation";
-    EXPECT_EQ(Stripped("Subject: a\r\n"), MessageBytes(id));
+    EXPECT_EQ(1u, Dialogs().Seen().size()) << "no confirmation";
+    EXPECT_EQ(Stripped("Subject: a\r\n"), ReadMessage(id));
 }
 
 TEST_F(AttachmentListTest, DoubleClickMakesTheMessageCurrentAndKeepsTheDialogOpen)
 {
-    LoadPlugin();
-    std::string first = AddMessage("a.eml", WithAttachment("Subject: a\r\n"));
-    AddMessage("b.eml", PlainText("Subject: b\r\n"));
-    std::string third = AddMessage("c.eml", WithAttachment("Subject: c\r\n"));
+    LoadWithSettings();
+    std::string first = WriteMessage("a.eml", WithAttachment("Subject: a\r\n"));
+    WriteMessage("b.eml", PlainText("Subject: b\r\n"));
+    std::string third = WriteMessage("c.eml", WithAttachment("Subject: c\r\n"));
 
-    driver_.Run("double-click the second entry", [](HWND dialog) { DoubleClickListEntry(dialog, 1); });
-    driver_.Run("select the first entry too", [](HWND dialog) { SelectListEntries(dialog, {0}); });
-    driver_.Press(IDOK);
-    driver_.Press(IDOK);
+    Dialogs().Run("double-click the second entry", [](HWND dialog) { DoubleClickListEntry(dialog, 1); });
+    Dialogs().Run("select the first entry too", [](HWND dialog) { SelectListEntries(dialog, {0}); });
+    Dialogs().Press(IDOK);
+    Dialogs().Press(IDOK);
     OpenList();
 
     std::vector<HostCall> current = Calls("TLA_SetCurrentMail");
     ASSERT_FALSE(current.empty());
     EXPECT_EQ(third, current[0].args.at(0)) << "the double-click came first";
-    EXPECT_EQ(Stripped("Subject: a\r\n"), MessageBytes(first));
+    EXPECT_EQ(Stripped("Subject: a\r\n"), ReadMessage(first));
 }
 
 TEST_F(AttachmentListTest, DoubleClickOnAMessageThatHasGoneDoesNothing)
 {
-    LoadPlugin();
-    AddMessage("a.eml", WithAttachment("Subject: a\r\n"));
-    AddMessage("b.eml", WithAttachment("Subject: b\r\n"));
-    driver_.Run("delete b, then double-click it", [this](HWND dialog) {
-        DeleteFileA((InboxPath() + "\\b.eml").c_str());
-        host_->Rescan();
+    LoadWithSettings();
+    WriteMessage("a.eml", WithAttachment("Subject: a\r\n"));
+    WriteMessage("b.eml", WithAttachment("Subject: b\r\n"));
+    Dialogs().Run("delete b, then double-click it", [this](HWND dialog) {
+        DeleteFileA((InboxPath() + "b.eml").c_str());
+        Host().Rescan();
         DoubleClickListEntry(dialog, 1);
     });
-    driver_.Press(IDCANCEL);
+    Dialogs().Press(IDCANCEL);
     OpenList();
     EXPECT_TRUE(Calls("TLA_SetCurrentMail").empty());
 }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/plugin_files.h"
+#include "plugin_fixture.h"
 #include "support/text.h"
 
 namespace {
@@ -56,7 +56,10 @@ public:
             t.exStyle = Dword();
         }
         WORD count = Word();
-        t.x = Short(); t.y = Short(); t.cx = Short(); t.cy = Short();
+        t.x = Short();
+        t.y = Short();
+        t.cx = Short();
+        t.cy = Short();
         t.hasMenu = SkipSzOrOrd();
         t.hasClass = SkipSzOrOrd();
         t.title = String();
@@ -87,7 +90,10 @@ private:
             c.style = Dword();
             c.exStyle = Dword();
         }
-        c.x = Short(); c.y = Short(); c.cx = Short(); c.cy = Short();
+        c.x = Short();
+        c.y = Short();
+        c.cx = Short();
+        c.cy = Short();
         c.id = extended ? static_cast<int>(Dword()) : static_cast<short>(Word());
         EXPECT_EQ(0xFFFF, Word(p_)) << "control class as ordinal";
         p_ += 2;
@@ -102,17 +108,39 @@ private:
         return c;
     }
 
-    static WORD Word(const BYTE* at) { WORD w; memcpy(&w, at, 2); return w; }
-    WORD Word() { WORD w = Word(p_); p_ += 2; return w; }
+    static WORD Word(const BYTE* at)
+    {
+        WORD w;
+        memcpy(&w, at, 2);
+        return w;
+    }
+    WORD Word()
+    {
+        WORD w = Word(p_);
+        p_ += 2;
+        return w;
+    }
     short Short() { return static_cast<short>(Word()); }
-    DWORD Dword() { DWORD d; memcpy(&d, p_, 4); p_ += 4; return d; }
+    DWORD Dword()
+    {
+        DWORD d;
+        memcpy(&d, p_, 4);
+        p_ += 4;
+        return d;
+    }
     void Align() { p_ = reinterpret_cast<const BYTE*>((reinterpret_cast<UINT_PTR>(p_) + 3) & ~UINT_PTR(3)); }
 
     bool SkipSzOrOrd()
     {
         WORD first = Word(p_);
-        if (first == 0) { p_ += 2; return false; }
-        if (first == 0xFFFF) { p_ += 4; return true; }
+        if (first == 0) {
+            p_ += 2;
+            return false;
+        }
+        if (first == 0xFFFF) {
+            p_ += 4;
+            return true;
+        }
         String();
         return true;
     }
@@ -130,7 +158,7 @@ private:
 
 Template LoadTemplate(int id)
 {
-    HMODULE module = LoadLibraryExA(BuiltPluginPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module = LoadLibraryExA(PluginDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_NE(nullptr, module);
     HRSRC resource = FindResourceExA(module, reinterpret_cast<LPCSTR>(RT_DIALOG), MAKEINTRESOURCEA(id),
                                      MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
@@ -142,8 +170,8 @@ Template LoadTemplate(int id)
     return t;
 }
 
-void ExpectControl(const Control& c, int id, WORD classOrdinal, const char* utf8Text, short x, short y,
-                   short cx, short cy, DWORD style, DWORD exStyle)
+void ExpectControl(const Control& c, int id, WORD classOrdinal, const char* utf8Text, short x, short y, short cx,
+                   short cy, DWORD style, DWORD exStyle)
 {
     SCOPED_TRACE("control " + std::to_string(id));
     EXPECT_EQ(id, c.id);
@@ -205,10 +233,10 @@ TEST(DialogTemplates, SetupIsThePlainTemplate102)
     ASSERT_EQ(6u, t.controls.size());
     ExpectControl(t.controls[0], 1, kButton, "OK", 131, 6, 50, 14, 0x50010001, 0);
     ExpectControl(t.controls[1], 2, kButton, u8"ｷｬﾝｾﾙ", 131, 24, 50, 14, 0x50010000, 0);
-    ExpectControl(t.controls[2], 1005, kButton, u8"添付ファイルを削除する際にバックアップをゴミ箱に作成", 7, 57,
-                  166, 23, 0x50002003, 0);
-    ExpectControl(t.controls[3], -1, kStatic, u8"添付ファイル一括削除プラグイン\n             Ver.1.24", 7, 6, 121,
-                  19, 0x50021000, 0);
+    ExpectControl(t.controls[2], 1005, kButton, u8"添付ファイルを削除する際にバックアップをゴミ箱に作成", 7, 57, 166,
+                  23, 0x50002003, 0);
+    ExpectControl(t.controls[3], -1, kStatic, u8"添付ファイル一括削除プラグイン\n             Ver.1.24", 7, 6, 121, 19,
+                  0x50021000, 0);
     ExpectControl(t.controls[4], 1008, kButton, u8"削除時の確認なし", 7, 35, 80, 10, 0x50010003, 0);
     ExpectControl(t.controls[5], 1009, kButton, u8"HTMLメールの場合は、削除しない", 7, 49, 136, 10, 0x50010003, 0);
 }

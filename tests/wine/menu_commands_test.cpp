@@ -12,8 +12,6 @@
 
 namespace {
 
-typedef int(WINAPI* MenuInit)(HWND, HMENU, int);
-
 struct MenuEntry {
     std::string text; // code page 932
     UINT id;
@@ -52,7 +50,7 @@ protected:
         for (HMENU menu : menus_)
             DestroyMenu(menu);
     }
-    int MenuInit(HMENU menu, int type) { return plugin_->Export<::MenuInit>("TLC_OnMenuInit")(nullptr, menu, type); }
+    int MenuInit(HMENU menu, int type) { return Exports().OnMenuInit(nullptr, menu, type); }
 
     std::vector<HMENU> menus_;
 };
@@ -61,7 +59,7 @@ protected:
 
 TEST_F(MenuCommandsTest, OtherMenuTypesAreLeftAlone)
 {
-    LoadPlugin();
+    LoadWithSettings();
     for (int type : {0, 3, -1}) {
         HMENU menu = NewMenu();
         EXPECT_EQ(0, MenuInit(menu, type));
@@ -72,7 +70,7 @@ TEST_F(MenuCommandsTest, OtherMenuTypesAreLeftAlone)
 
 TEST_F(MenuCommandsTest, EachCommandGoesBeforeTheLastEntryFollowedByASeparator)
 {
-    LoadPlugin();
+    LoadWithSettings();
     const struct {
         int type;
         const char* help;
@@ -106,7 +104,7 @@ TEST_F(MenuCommandsTest, EachCommandGoesBeforeTheLastEntryFollowedByASeparator)
 
 TEST_F(MenuCommandsTest, EveryCallRegistersAndInsertsAgain)
 {
-    LoadPlugin();
+    LoadWithSettings();
     HMENU menu = NewMenu();
     MenuInit(menu, 2);
     MenuInit(menu, 2);
@@ -116,18 +114,18 @@ TEST_F(MenuCommandsTest, EveryCallRegistersAndInsertsAgain)
 
 TEST_F(MenuCommandsTest, TheListCommandOpensItsDialogOwnedByTheHostsWindow)
 {
-    LoadPlugin();
-    AddMessage("a.eml", "Subject: x\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n--b--\r\n");
+    LoadWithSettings();
+    WriteMessage("a.eml", "Subject: x\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nx\r\n--b--\r\n");
     HWND owner = CreateWindowA("STATIC", "host", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
     int command = InitMenu(2);
     HWND seenOwner = nullptr;
     std::string title;
-    driver_.Run("look", [&](HWND dialog) {
+    Dialogs().Run("look", [&](HWND dialog) {
         seenOwner = GetWindow(dialog, GW_OWNER);
         title = WindowTextCp932(dialog);
     });
-    driver_.Press(IDCANCEL);
-    ASSERT_TRUE(host_->RunCommand(command, owner));
+    Dialogs().Press(IDCANCEL);
+    ASSERT_TRUE(Host().RunCommand(command, owner));
     EXPECT_EQ(owner, seenOwner);
     EXPECT_EQ(Cp932(u8"添付ファイル 一覧"), title);
     DestroyWindow(owner);

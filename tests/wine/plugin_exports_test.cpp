@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "support/plugin_files.h"
+#include "plugin_fixture.h"
 #include "support/text.h"
 
 namespace {
@@ -25,11 +25,11 @@ struct ExportRow {
 };
 
 const ExportRow kExports[] = {
-    {1, "TLC_OnStart", 0},         {2, "TLC_OnExit", 0},        {3, "TLC_OnMenuInit", 3},
-    {4, "TLC_OnOpenFolder", 1},    {5, "TLC_OnOpenMail", 1},    {6, "TLC_OnEveryMinute", 0},
-    {7, "TLC_OnOpenCompose", 2},   {8, "TLC_OnOutgoing", 2},    {9, "TLC_OnKeyDispatch", 3},
-    {10, "TLC_OnRetrieve", 2},     {11, "TLC_OnSend", 1},       {12, "TLC_OnFinishRetrieve", 1},
-    {13, "TLC_OnPlugInSetup", 1},  {14, "TLC_OnPlugInInfo", 1},
+    {1, "TLC_OnStart", 0},        {2, "TLC_OnExit", 0},        {3, "TLC_OnMenuInit", 3},
+    {4, "TLC_OnOpenFolder", 1},   {5, "TLC_OnOpenMail", 1},    {6, "TLC_OnEveryMinute", 0},
+    {7, "TLC_OnOpenCompose", 2},  {8, "TLC_OnOutgoing", 2},    {9, "TLC_OnKeyDispatch", 3},
+    {10, "TLC_OnRetrieve", 2},    {11, "TLC_OnSend", 1},       {12, "TLC_OnFinishRetrieve", 1},
+    {13, "TLC_OnPlugInSetup", 1}, {14, "TLC_OnPlugInInfo", 1},
 };
 
 const IMAGE_NT_HEADERS* NtHeaders(HMODULE module)
@@ -42,36 +42,47 @@ const IMAGE_NT_HEADERS* NtHeaders(HMODULE module)
 const IMAGE_EXPORT_DIRECTORY* ExportDirectory(HMODULE module)
 {
     const IMAGE_DATA_DIRECTORY& entry = NtHeaders(module)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(reinterpret_cast<const BYTE*>(module) + entry.VirtualAddress);
+    return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(reinterpret_cast<const BYTE*>(module) +
+                                                           entry.VirtualAddress);
 }
 
-DWORD WINAPI DoNothing(LPVOID) { return 0; }
+DWORD WINAPI DoNothing(LPVOID)
+{
+    return 0;
+}
 
-class PluginExports : public ::testing::Test {
+class PluginExportsTest : public PluginFixture {
 protected:
-    ScratchFolder folder_;
-    LoadedPluginCopy plugin_{folder_.Path()};
+    void SetUp() override
+    {
+        PluginFixture::SetUp();
+        ASSERT_TRUE(LoadPlugin()) << "error " << LoadError();
+    }
+    template <typename Fn> Fn Export(const char* name) const
+    {
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(Plugin(), name)));
+    }
+    std::string PluginPath() const { return PluginDirectory() + "TlClipsum.dll"; }
 };
 
 } // namespace
 
-TEST_F(PluginExports, AreExactlyTheFourteenCallbacksByNameAndOrdinal)
+TEST_F(PluginExportsTest, AreExactlyTheFourteenCallbacksByNameAndOrdinal)
 {
-    ASSERT_NE(nullptr, plugin_.Module());
-    const IMAGE_NT_HEADERS* nt = NtHeaders(plugin_.Module());
+    const IMAGE_NT_HEADERS* nt = NtHeaders(Plugin());
     EXPECT_EQ(IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
     EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, nt->OptionalHeader.Magic);
 
-    const IMAGE_EXPORT_DIRECTORY* exports = ExportDirectory(plugin_.Module());
-    const char* libraryName = reinterpret_cast<const char*>(plugin_.Module()) + exports->Name;
+    const IMAGE_EXPORT_DIRECTORY* exports = ExportDirectory(Plugin());
+    const char* libraryName = reinterpret_cast<const char*>(Plugin()) + exports->Name;
     EXPECT_STREQ("TlClipsum.dll", libraryName);
     EXPECT_EQ(1u, exports->Base);
     EXPECT_EQ(14u, exports->NumberOfFunctions);
     EXPECT_EQ(14u, exports->NumberOfNames);
 
     for (const ExportRow& row : kExports) {
-        FARPROC byName = GetProcAddress(plugin_.Module(), row.name);
-        FARPROC byOrdinal = GetProcAddress(plugin_.Module(), MAKEINTRESOURCEA(row.ordinal));
+        FARPROC byName = GetProcAddress(Plugin(), row.name);
+        FARPROC byOrdinal = GetProcAddress(Plugin(), MAKEINTRESOURCEA(row.ordinal));
         EXPECT_NE(nullptr, byName) << row.name;
         EXPECT_EQ(byName, byOrdinal) << row.name << " has ordinal " << row.ordinal;
     }
@@ -79,30 +90,36 @@ TEST_F(PluginExports, AreExactlyTheFourteenCallbacksByNameAndOrdinal)
 
 // Called with the argument count of the host's declaration: a callee that
 // popped another count off the stack would corrupt it and crash the host.
-TEST_F(PluginExports, CallbacksThatDoNothingAnswerZero)
+TEST_F(PluginExportsTest, CallbacksThatDoNothingAnswerZero)
 {
-    ASSERT_NE(nullptr, plugin_.Module());
     for (const ExportRow& row : kExports) {
         std::string name = row.name;
         if (name == "TLC_OnMenuInit" || name == "TLC_OnPlugInSetup" || name == "TLC_OnPlugInInfo")
             continue;
         int result = -1;
         switch (row.argumentCount) {
-        case 0: result = plugin_.Export<Args0>(row.name)(); break;
-        case 1: result = plugin_.Export<Args1>(row.name)(0x11111111); break;
-        case 2: result = plugin_.Export<Args2>(row.name)(0x11111111, 0x22222222); break;
-        case 3: result = plugin_.Export<Args3>(row.name)(0x11111111, 0x22222222, 0x33333333); break;
+        case 0:
+            result = Export<Args0>(row.name)();
+            break;
+        case 1:
+            result = Export<Args1>(row.name)(0x11111111);
+            break;
+        case 2:
+            result = Export<Args2>(row.name)(0x11111111, 0x22222222);
+            break;
+        case 3:
+            result = Export<Args3>(row.name)(0x11111111, 0x22222222, 0x33333333);
+            break;
         }
         EXPECT_EQ(0, result) << row.name;
     }
 }
 
-TEST_F(PluginExports, InfoRecordHoldsTheFourTextsAndLeavesTheRestOfEachField)
+TEST_F(PluginExportsTest, InfoRecordHoldsTheFourTextsAndLeavesTheRestOfEachField)
 {
-    ASSERT_NE(nullptr, plugin_.Module());
     char record[4 * 80];
     std::memset(record, 0xA5, sizeof record);
-    EXPECT_EQ(0, plugin_.Export<Args1>("TLC_OnPlugInInfo")(reinterpret_cast<LPARAM>(record)));
+    EXPECT_EQ(0, Export<Args1>("TLC_OnPlugInInfo")(reinterpret_cast<LPARAM>(record)));
 
     const std::string texts[] = {
         Cp932(u8"Tolvane 添付ファイル削除 plug-in"),
@@ -121,14 +138,13 @@ TEST_F(PluginExports, InfoRecordHoldsTheFourTextsAndLeavesTheRestOfEachField)
     }
 }
 
-TEST_F(PluginExports, VersionResourceIsJapaneseUnicode1240)
+TEST_F(PluginExportsTest, VersionResourceIsJapaneseUnicode1240)
 {
-    ASSERT_NE(nullptr, plugin_.Module());
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(plugin_.Path().c_str(), &handle);
+    DWORD size = GetFileVersionInfoSizeA(PluginPath().c_str(), &handle);
     ASSERT_GT(size, 0u);
     std::string data(size, '\0');
-    ASSERT_TRUE(GetFileVersionInfoA(plugin_.Path().c_str(), 0, size, &data[0]));
+    ASSERT_TRUE(GetFileVersionInfoA(PluginPath().c_str(), 0, size, &data[0]));
 
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
@@ -140,7 +156,8 @@ TEST_F(PluginExports, VersionResourceIsJapaneseUnicode1240)
     EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
 
     WORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueA(&data[0], "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
+    ASSERT_TRUE(
+        VerQueryValueA(&data[0], "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
     ASSERT_EQ(4u, length) << "one string table";
     EXPECT_EQ(0x0411, translation[0]);
     EXPECT_EQ(1200, translation[1]);
@@ -149,11 +166,15 @@ TEST_F(PluginExports, VersionResourceIsJapaneseUnicode1240)
         const char* key;
         const char* utf8;
     } strings[] = {
-        {"FileVersion", "1, 2, 4, 0"},      {"ProductVersion", "1, 2, 4, 0"},
+        {"FileVersion", "1, 2, 4, 0"},
+        {"ProductVersion", "1, 2, 4, 0"},
         {"Comments", u8"添付ファイル一括削除プラグイン"},
-        {"FileDescription", "Clipsum"},     {"InternalName", "Clipsum"},
-        {"OriginalFilename", "TlClipsum.dll"}, {"ProductName", "TlClipsum"},
-        {"LegalTrademarks", ""},            {"PrivateBuild", ""},
+        {"FileDescription", "Clipsum"},
+        {"InternalName", "Clipsum"},
+        {"OriginalFilename", "TlClipsum.dll"},
+        {"ProductName", "TlClipsum"},
+        {"LegalTrademarks", ""},
+        {"PrivateBuild", ""},
         {"SpecialBuild", ""},
     };
     for (const auto& s : strings) {
@@ -167,12 +188,10 @@ TEST_F(PluginExports, VersionResourceIsJapaneseUnicode1240)
     }
 }
 
-TEST_F(PluginExports, ImportsOnlySystemLibraries)
+TEST_F(PluginExportsTest, ImportsOnlySystemLibraries)
 {
-    ASSERT_NE(nullptr, plugin_.Module());
-    auto base = reinterpret_cast<const BYTE*>(plugin_.Module());
-    const IMAGE_DATA_DIRECTORY& entry =
-        NtHeaders(plugin_.Module())->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto base = reinterpret_cast<const BYTE*>(Plugin());
+    const IMAGE_DATA_DIRECTORY& entry = NtHeaders(Plugin())->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + entry.VirtualAddress);
     for (; import->Name != 0; ++import) {
         std::string name = reinterpret_cast<const char*>(base + import->Name);
@@ -184,20 +203,16 @@ TEST_F(PluginExports, ImportsOnlySystemLibraries)
 
 // The loader's thread and detach notifications reach the entry routine; they
 // must leave the plug-in working and write nothing.
-TEST(PluginLifecycle, ThreadNotificationsAndUnloadChangeNothing)
+TEST_F(PluginExportsTest, ThreadNotificationsAndUnloadChangeNothing)
 {
-    ScratchFolder folder;
-    {
-        LoadedPluginCopy plugin(folder.Path());
-        ASSERT_NE(nullptr, plugin.Module());
-        HANDLE thread = CreateThread(nullptr, 0, DoNothing, nullptr, 0, nullptr);
-        ASSERT_NE(nullptr, thread);
-        WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
+    HANDLE thread = CreateThread(nullptr, 0, DoNothing, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
 
-        char record[4 * 80] = {};
-        EXPECT_EQ(0, plugin.Export<Args1>("TLC_OnPlugInInfo")(reinterpret_cast<LPARAM>(record)));
-        EXPECT_STREQ("Fenmoor", record + 80);
-    }
-    EXPECT_FALSE(FileExists(folder / "TlClipsum.ini")) << "nothing is written at load or unload";
+    char record[4 * 80] = {};
+    EXPECT_EQ(0, Export<Args1>("TLC_OnPlugInInfo")(reinterpret_cast<LPARAM>(record)));
+    EXPECT_STREQ("Fenmoor", record + 80);
+    UnloadPlugin();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(IniPath().c_str())) << "nothing is written at load or unload";
 }

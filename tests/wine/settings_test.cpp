@@ -9,7 +9,7 @@
 #include <string>
 
 #include "plugin/settings.h"
-#include "support/plugin_files.h"
+#include "plugin_fixture.h"
 
 namespace {
 
@@ -21,12 +21,23 @@ std::string IniPathFor(const char* libraryPath, size_t size = MAX_PATH)
     return iniPath;
 }
 
-// Reads the settings as the plug-in does at load, for a plug-in loaded from `path`.
-void LoadSettingsFor(const LoadedPluginCopy& plugin)
+// Reads the settings as the plug-in does at load, for the plug-in `module`.
+void LoadSettingsFor(HMODULE module)
 {
     g_settings = PluginSettings();
-    LoadSettings(plugin.Module());
+    LoadSettings(module);
 }
+
+class SettingsFileTest : public PluginFixture {
+protected:
+    void LoadCopyAndSettings()
+    {
+        ASSERT_TRUE(LoadPlugin()) << "error " << LoadError();
+        LoadSettingsFor(Plugin());
+    }
+    std::string IniBytes() { return ReadBytes(IniPath()); }
+    bool IniExists() { return GetFileAttributesA(IniPath().c_str()) != INVALID_FILE_ATTRIBUTES; }
+};
 
 } // namespace
 
@@ -59,68 +70,59 @@ TEST(IniPath, APathThatWouldNotFitIsRefusedNotCut)
     EXPECT_EQ("C:\\TlClipsum.ini", IniPathFor("C:\\TlClipsum.dll", 17));
 }
 
-TEST(SettingsFile, WithoutAFileEverySettingIsOffAndNothingIsCreated)
+TEST_F(SettingsFileTest, WithoutAFileEverySettingIsOffAndNothingIsCreated)
 {
-    ScratchFolder folder;
-    LoadedPluginCopy plugin(folder.Path());
-    LoadSettingsFor(plugin);
-    EXPECT_EQ(folder / "TlClipsum.ini", g_settings.iniPath);
+    LoadCopyAndSettings();
+    EXPECT_EQ(IniPath(), g_settings.iniPath);
     EXPECT_EQ(0, g_settings.backUp);
     EXPECT_EQ(0, g_settings.deleteMsg);
     EXPECT_EQ(0, g_settings.htmlMsgOff);
-    EXPECT_FALSE(FileExists(folder / "TlClipsum.ini"));
+    EXPECT_FALSE(IniExists());
 }
 
-TEST(SettingsFile, ValuesAreKeptAsReadAndMissingKeysAreOff)
+TEST_F(SettingsFileTest, ValuesAreKeptAsReadAndMissingKeysAreOff)
 {
-    ScratchFolder folder;
-    WriteFileBytes(folder / "TlClipsum.ini", "[Other]\r\nBackUP=1\r\n[Settings]\r\nBackUP=2\r\nDeleteMsg=abc\r\n");
-    LoadedPluginCopy plugin(folder.Path());
-    LoadSettingsFor(plugin);
+    WriteIni("[Other]\r\nBackUP=1\r\n[Settings]\r\nBackUP=2\r\nDeleteMsg=abc\r\n");
+    LoadCopyAndSettings();
     EXPECT_EQ(2, g_settings.backUp);
     EXPECT_EQ(0, g_settings.deleteMsg);
     EXPECT_EQ(0, g_settings.htmlMsgOff);
 
-    WriteFileBytes(folder / "TlClipsum.ini", "[settings]\r\nbackup=1\r\nDeleteMsg=7\r\nHtmlMsgOff=1\r\n");
-    LoadSettingsFor(plugin);
+    WriteIni("[settings]\r\nbackup=1\r\nDeleteMsg=7\r\nHtmlMsgOff=1\r\n");
+    LoadSettingsFor(Plugin());
     EXPECT_EQ(1, g_settings.backUp) << "profile names are matched without regard to case";
     EXPECT_EQ(7, g_settings.deleteMsg);
     EXPECT_EQ(1, g_settings.htmlMsgOff);
 }
 
-TEST(SettingsFile, SavingWritesTheThreeKeysInOrderAndKeepsTheRest)
+TEST_F(SettingsFileTest, SavingWritesTheThreeKeysInOrderAndKeepsTheRest)
 {
-    ScratchFolder folder;
-    LoadedPluginCopy plugin(folder.Path());
-    LoadSettingsFor(plugin);
+    LoadCopyAndSettings();
     g_settings.backUp = 1;
     g_settings.deleteMsg = 0;
     g_settings.htmlMsgOff = 1;
     SaveSettings();
-    EXPECT_EQ("[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\n", ReadFileBytes(folder / "TlClipsum.ini"));
+    EXPECT_EQ("[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\n", IniBytes());
 
-    WriteFileBytes(folder / "TlClipsum.ini", "[Mine]\r\nkey=value\r\n[Settings]\r\nHtmlMsgOff=2\r\n");
+    WriteIni("[Mine]\r\nkey=value\r\n[Settings]\r\nHtmlMsgOff=2\r\n");
     SaveSettings();
-    EXPECT_EQ("[Mine]\r\nkey=value\r\n[Settings]\r\nHtmlMsgOff=1\r\nBackUP=1\r\nDeleteMsg=0\r\n",
-              ReadFileBytes(folder / "TlClipsum.ini"));
+    EXPECT_EQ("[Mine]\r\nkey=value\r\n[Settings]\r\nHtmlMsgOff=1\r\nBackUP=1\r\nDeleteMsg=0\r\n", IniBytes());
 }
 
 // A library without an extension in a folder whose name holds a dot: the
 // settings file lies beside it, not one folder up under a cut name.
-TEST(SettingsFile, LibraryWithoutExtensionInADottedFolder)
+TEST_F(SettingsFileTest, LibraryWithoutExtensionInADottedFolder)
 {
-    ScratchFolder folder;
-    std::string dotted = folder / "plug.ins";
+    std::string dotted = PluginDirectory() + "plug.ins";
     ASSERT_TRUE(CreateDirectoryA(dotted.c_str(), nullptr));
     // A trailing dot asks the loader for a file name without extension.
-    ASSERT_TRUE(CopyFileA(BuiltPluginPath().c_str(), (dotted + "\\TlClipsum").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(PluginDllPath().c_str(), (dotted + "\\TlClipsum").c_str(), FALSE));
     HMODULE module = LoadLibraryA((dotted + "\\TlClipsum.").c_str());
     ASSERT_NE(nullptr, module) << GetLastError();
-    g_settings = PluginSettings();
-    LoadSettings(module);
+    LoadSettingsFor(module);
     EXPECT_EQ(dotted + "\\TlClipsum.ini", g_settings.iniPath);
     SaveSettings();
-    EXPECT_TRUE(FileExists(dotted + "\\TlClipsum.ini"));
-    EXPECT_FALSE(FileExists(folder / "plug.ini"));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((dotted + "\\TlClipsum.ini").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((PluginDirectory() + "plug.ini").c_str()));
     FreeLibrary(module);
 }

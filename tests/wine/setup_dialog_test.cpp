@@ -12,21 +12,18 @@
 
 namespace {
 
-typedef int(WINAPI* PlugInSetup)(HWND);
-
-const std::string kMixed =
-    "Subject: s\r\n"
-    "Content-Type: multipart/mixed; boundary=b\r\n"
-    "\r\n"
-    "--b\r\n"
-    "Content-Type: text/plain\r\n"
-    "\r\n"
-    "text\r\n"
-    "--b\r\n"
-    "Content-Type: application/octet-stream\r\n"
-    "\r\n"
-    "AAAA\r\n"
-    "--b--\r\n";
+const std::string kMixed = "Subject: s\r\n"
+                           "Content-Type: multipart/mixed; boundary=b\r\n"
+                           "\r\n"
+                           "--b\r\n"
+                           "Content-Type: text/plain\r\n"
+                           "\r\n"
+                           "text\r\n"
+                           "--b\r\n"
+                           "Content-Type: application/octet-stream\r\n"
+                           "\r\n"
+                           "AAAA\r\n"
+                           "--b--\r\n";
 
 struct CheckStates {
     LRESULT backUp = -1, deleteMsg = -1, htmlMsgOff = -1;
@@ -34,29 +31,28 @@ struct CheckStates {
 
 class SetupDialogTest : public PluginInHost {
 protected:
-    int OpenSetup() { return plugin_->Export<PlugInSetup>("TLC_OnPlugInSetup")(nullptr); }
+    int OpenSetup() { return Exports().OnPlugInSetup(HostWindow()); }
     void ReadChecksThen(CheckStates& states)
     {
-        driver_.Run("read the check boxes", [&states](HWND dialog) {
+        Dialogs().Run("read the check boxes", [&states](HWND dialog) {
             states.backUp = SendDlgItemMessageA(dialog, 1005, BM_GETCHECK, 0, 0);
             states.deleteMsg = SendDlgItemMessageA(dialog, 1008, BM_GETCHECK, 0, 0);
             states.htmlMsgOff = SendDlgItemMessageA(dialog, 1009, BM_GETCHECK, 0, 0);
         });
     }
-    std::string IniFile() const { return PluginFolder() + "\\TlClipsum.ini"; }
 };
 
 } // namespace
 
 TEST_F(SetupDialogTest, ShowsTheSettingsReadAtLoad)
 {
-    LoadPlugin("BackUP=2\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\n");
+    LoadWithSettings("BackUP=2\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\n");
     CheckStates states;
     ReadChecksThen(states);
-    driver_.Press(IDCANCEL);
+    Dialogs().Press(IDCANCEL);
     EXPECT_EQ(1, OpenSetup());
-    ASSERT_EQ(1u, driver_.Seen().size());
-    EXPECT_EQ("TlClipsum", driver_.Seen()[0].caption);
+    ASSERT_EQ(1u, Dialogs().Seen().size());
+    EXPECT_EQ("TlClipsum", Dialogs().Seen()[0].caption);
     EXPECT_NE(BST_UNCHECKED, states.backUp) << "2 counts as on";
     EXPECT_EQ(BST_UNCHECKED, states.deleteMsg);
     EXPECT_EQ(BST_CHECKED, states.htmlMsgOff);
@@ -64,29 +60,29 @@ TEST_F(SetupDialogTest, ShowsTheSettingsReadAtLoad)
 
 TEST_F(SetupDialogTest, WithoutAFileEverythingIsOffAndOkCreatesItWithTheThreeKeys)
 {
-    LoadPlugin();
+    LoadWithSettings();
     CheckStates states;
     ReadChecksThen(states);
-    driver_.Press(IDOK);
+    Dialogs().Press(IDOK);
     EXPECT_EQ(1, OpenSetup());
     EXPECT_EQ(BST_UNCHECKED, states.backUp);
     EXPECT_EQ(BST_UNCHECKED, states.deleteMsg);
     EXPECT_EQ(BST_UNCHECKED, states.htmlMsgOff);
-    EXPECT_EQ("[Settings]\r\nBackUP=0\r\nDeleteMsg=0\r\nHtmlMsgOff=0\r\n", ReadFileBytes(IniFile()));
+    EXPECT_EQ("[Settings]\r\nBackUP=0\r\nDeleteMsg=0\r\nHtmlMsgOff=0\r\n", ReadBytes(IniPath()));
 }
 
 TEST_F(SetupDialogTest, OkStoresZeroOrOneAndTheNextCommandUsesThem)
 {
-    LoadPlugin("BackUP=0\r\nDeleteMsg=5\r\nHtmlMsgOff=0\r\n");
-    driver_.Run("tick backup, untick no-confirmation", [](HWND dialog) {
+    LoadWithSettings("BackUP=0\r\nDeleteMsg=5\r\nHtmlMsgOff=0\r\n");
+    Dialogs().Run("tick backup, untick no-confirmation", [](HWND dialog) {
         SetCheckBox(dialog, 1005, true);
         SetCheckBox(dialog, 1008, false);
     });
-    driver_.Press(IDOK);
+    Dialogs().Press(IDOK);
     EXPECT_EQ(1, OpenSetup());
-    EXPECT_EQ("[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=0\r\n", ReadFileBytes(IniFile()));
+    EXPECT_EQ("[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=0\r\n", ReadBytes(IniPath()));
 
-    std::string id = AddMessage("a.eml", kMixed);
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id);
     EXPECT_EQ(1u, Calls("TLA_MoveSelectedMessages").size()) << "the backup is on at once";
     EXPECT_EQ(2u, Calls("TLA_SetCurrentMail").size()) << "and the message is reselected";
@@ -96,17 +92,17 @@ TEST_F(SetupDialogTest, OkStoresZeroOrOneAndTheNextCommandUsesThem)
 TEST_F(SetupDialogTest, CancelChangesNeitherMemoryNorFile)
 {
     const std::string ini = "[Settings]\r\nBackUP=0\r\nDeleteMsg=0\r\nHtmlMsgOff=0\r\n";
-    LoadPlugin("BackUP=0\r\nDeleteMsg=0\r\nHtmlMsgOff=0\r\n");
-    driver_.Run("tick everything", [](HWND dialog) {
+    LoadWithSettings("BackUP=0\r\nDeleteMsg=0\r\nHtmlMsgOff=0\r\n");
+    Dialogs().Run("tick everything", [](HWND dialog) {
         SetCheckBox(dialog, 1005, true);
         SetCheckBox(dialog, 1008, true);
         SetCheckBox(dialog, 1009, true);
     });
-    driver_.Press(IDCANCEL);
+    Dialogs().Press(IDCANCEL);
     EXPECT_EQ(1, OpenSetup());
-    EXPECT_EQ(ini, ReadFileBytes(IniFile()));
+    EXPECT_EQ(ini, ReadBytes(IniPath()));
 
-    std::string id = AddMessage("a.eml", kMixed);
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id);
     EXPECT_TRUE(Calls("TLA_MoveSelectedMessages").empty()) << "no backup";
 }

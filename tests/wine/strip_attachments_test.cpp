@@ -14,37 +14,35 @@
 
 namespace {
 
-const std::string kMixed =
-    "From: sender@example.jp\r\n"
-    "Subject: Report\r\n"
-    "MIME-Version: 1.0\r\n"
-    "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
-    "\r\n"
-    "This is a multi-part message in MIME format.\r\n"
-    "--XYZ\r\n"
-    "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
-    "Content-Transfer-Encoding: 7bit\r\n"
-    "\r\n"
-    "Hello,\r\n"
-    "the report is attached.\r\n"
-    "\r\n"
-    "--XYZ\r\n"
-    "Content-Type: application/pdf; name=\"report.pdf\"\r\n"
-    "Content-Transfer-Encoding: base64\r\n"
-    "Content-Disposition: attachment; filename=\"report.pdf\"\r\n"
-    "\r\n"
-    "JVBERi0xLjQKJcfsj6IKNSAwIG9iago8PC9MZW5ndGggNiAwIFI+PgpzdHJlYW0K\r\n"
-    "--XYZ--\r\n";
+const std::string kMixed = "From: sender@example.jp\r\n"
+                           "Subject: Report\r\n"
+                           "MIME-Version: 1.0\r\n"
+                           "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
+                           "\r\n"
+                           "This is a multi-part message in MIME format.\r\n"
+                           "--XYZ\r\n"
+                           "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                           "Content-Transfer-Encoding: 7bit\r\n"
+                           "\r\n"
+                           "Hello,\r\n"
+                           "the report is attached.\r\n"
+                           "\r\n"
+                           "--XYZ\r\n"
+                           "Content-Type: application/pdf; name=\"report.pdf\"\r\n"
+                           "Content-Transfer-Encoding: base64\r\n"
+                           "Content-Disposition: attachment; filename=\"report.pdf\"\r\n"
+                           "\r\n"
+                           "JVBERi0xLjQKJcfsj6IKNSAwIG9iago8PC9MZW5ndGggNiAwIFI+PgpzdHJlYW0K\r\n"
+                           "--XYZ--\r\n";
 
-const std::string kMixedStripped =
-    "From: sender@example.jp\r\n"
-    "Subject: Report\r\n"
-    "MIME-Version: 1.0\r\n"
-    "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
-    "Content-Transfer-Encoding: 7bit\r\n"
-    "\r\n"
-    "Hello,\r\n"
-    "the report is attached.\r\n";
+const std::string kMixedStripped = "From: sender@example.jp\r\n"
+                                   "Subject: Report\r\n"
+                                   "MIME-Version: 1.0\r\n"
+                                   "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                                   "Content-Transfer-Encoding: 7bit\r\n"
+                                   "\r\n"
+                                   "Hello,\r\n"
+                                   "the report is attached.\r\n";
 
 std::string SinglePart(const std::string& headerLines)
 {
@@ -68,10 +66,10 @@ protected:
     // The caption a message box gets when it is given none, as this platform shows it.
     std::string DefaultCaption()
     {
-        driver_.Press(IDOK);
+        Dialogs().Press(IDOK);
         MessageBoxA(nullptr, "probe", nullptr, MB_OK);
-        std::string caption = driver_.Seen().empty() ? "<none>" : driver_.Seen().back().caption;
-        driver_.Clear();
+        std::string caption = Dialogs().Seen().empty() ? "<none>" : Dialogs().Seen().back().caption;
+        Dialogs().Clear();
         return caption;
     }
 };
@@ -83,10 +81,7 @@ public:
     bool nullSource = false;
     std::string dataFolder;
 
-    const char* GetSource(const char* mailId) override
-    {
-        return nullSource ? nullptr : MailboxHost::GetSource(mailId);
-    }
+    const char* GetSource(const char* mailId) override { return nullSource ? nullptr : MailboxHost::GetSource(mailId); }
     const char* GetDataFolder() override
     {
         return dataFolder.empty() ? MailboxHost::GetDataFolder() : dataFolder.c_str();
@@ -97,15 +92,15 @@ public:
 
 TEST_F(StripAttachmentsTest, StripsToTheTextPartAndReselectsTheMessage)
 {
-    LoadPlugin();
-    std::string id = AddMessage("a.eml", kMixed);
+    LoadWithSettings();
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id);
 
-    ASSERT_EQ(1u, driver_.Seen().size());
-    EXPECT_EQ("Message from TlClipsum", driver_.Seen()[0].caption);
-    EXPECT_EQ(Notices::ConfirmStrip(), driver_.Seen()[0].text);
+    ASSERT_EQ(1u, Dialogs().Seen().size());
+    EXPECT_EQ("Message from TlClipsum", Dialogs().Seen()[0].caption);
+    EXPECT_EQ(Notices::ConfirmStrip(), Dialogs().Seen()[0].text);
 
-    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+    EXPECT_EQ(kMixedStripped, ReadMessage(id));
     std::vector<std::string> expected = {"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource", "TLA_SetSource",
                                          "TLA_SetCurrentMail"};
     EXPECT_EQ(expected, CallNames());
@@ -117,50 +112,48 @@ TEST_F(StripAttachmentsTest, StripsToTheTextPartAndReselectsTheMessage)
 
 TEST_F(StripAttachmentsTest, DecliningTheConfirmationAsksTheHostForNothing)
 {
-    LoadPlugin("DeleteMsg=1\r\n");
-    std::string id = AddMessage("a.eml", kMixed);
+    LoadWithSettings("DeleteMsg=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id, IDCANCEL);
     EXPECT_TRUE(CallNames().empty());
-    EXPECT_EQ(kMixed, MessageBytes(id));
+    EXPECT_EQ(kMixed, ReadMessage(id));
 }
 
 TEST_F(StripAttachmentsTest, WithDeleteMsgTheMessageIsNotReselected)
 {
-    LoadPlugin("DeleteMsg=1\r\n");
-    std::string id = AddMessage("a.eml", kMixed);
+    LoadWithSettings("DeleteMsg=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id);
     std::vector<std::string> expected = {"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource", "TLA_SetSource"};
     EXPECT_EQ(expected, CallNames());
-    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+    EXPECT_EQ(kMixedStripped, ReadMessage(id));
 }
 
 TEST_F(StripAttachmentsTest, MessagesTheHostDoesNotMarkOrCannotGiveAreLeftSilently)
 {
-    LoadPlugin();
-    std::string unmarked = AddMessage("a.eml", kMixed);
-    host_->OverrideStatus(unmarked, 0x01 | 0x04);
+    LoadWithSettings();
+    std::string unmarked = WriteMessage("a.eml", kMixed);
+    Host().OverrideStatus(unmarked, 0x01 | 0x04);
     StripWithCommand(unmarked);
     EXPECT_EQ((std::vector<std::string>{"TLA_GetCurrentMail", "TLA_GetStatus"}), CallNames());
-    EXPECT_EQ(kMixed, MessageBytes(unmarked));
-    EXPECT_EQ(1u, driver_.Seen().size()) << "only the confirmation";
+    EXPECT_EQ(kMixed, ReadMessage(unmarked));
+    EXPECT_EQ(1u, Dialogs().Seen().size()) << "only the confirmation";
 }
 
 TEST_F(StripAttachmentsTest, ANullSourceEndsSilently)
 {
-    auto host = std::make_unique<OddHost>(DataFolder(), "Main", "Inbox");
-    host->nullSource = true;
-    UseHost(std::move(host));
-    LoadPlugin();
-    std::string id = AddMessage("a.eml", kMixed);
+    InstallHost<OddHost>().nullSource = true;
+    LoadWithSettings();
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id);
     EXPECT_EQ((std::vector<std::string>{"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource"}), CallNames());
-    EXPECT_EQ(1u, driver_.Seen().size()) << "only the confirmation";
-    EXPECT_EQ(kMixed, MessageBytes(id));
+    EXPECT_EQ(1u, Dialogs().Seen().size()) << "only the confirmation";
+    EXPECT_EQ(kMixed, ReadMessage(id));
 }
 
 TEST_F(StripAttachmentsTest, ASinglePartMessageGetsTheNoticeCaptionedWithItsSubject)
 {
-    LoadPlugin();
+    LoadWithSettings();
     const std::string defaultCaption = DefaultCaption();
     struct Case {
         const char* what;
@@ -176,70 +169,70 @@ TEST_F(StripAttachmentsTest, ASinglePartMessageGetsTheNoticeCaptionedWithItsSubj
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        driver_.Clear();
-        std::string id = AddMessage("single.eml", c.message);
-        host_->OverrideStatus(id, kStatusHasAttachments);
-        driver_.Press(IDOK); // the notice
+        Dialogs().Clear();
+        std::string id = WriteMessage("single.eml", c.message);
+        Host().OverrideStatus(id, kStatusHasAttachments);
+        Dialogs().Press(IDOK); // the notice
         StripWithCommand(id);
-        ASSERT_EQ(2u, driver_.Seen().size());
-        EXPECT_EQ(Notices::NotMultipart(), driver_.Seen()[1].text);
-        EXPECT_EQ(c.caption, driver_.Seen()[1].caption);
-        EXPECT_EQ(c.message, MessageBytes(id));
+        ASSERT_EQ(2u, Dialogs().Seen().size());
+        EXPECT_EQ(Notices::NotMultipart(), Dialogs().Seen()[1].text);
+        EXPECT_EQ(c.caption, Dialogs().Seen()[1].caption);
+        EXPECT_EQ(c.message, ReadMessage(id));
         EXPECT_TRUE(Calls("TLA_SetSource").empty());
     }
 }
 
 TEST_F(StripAttachmentsTest, HtmlMsgOffLeavesAMessageWhoseHeaderDeclaresHtml)
 {
-    LoadPlugin("HtmlMsgOff=1\r\n");
+    LoadWithSettings("HtmlMsgOff=1\r\n");
     std::string html = kMixed;
     html.insert(0, "X-Original-Content-Type: text/html; charset=UTF-8\r\n");
-    std::string id = AddMessage("html.eml", html);
+    std::string id = WriteMessage("html.eml", html);
     StripWithCommand(id);
     EXPECT_EQ((std::vector<std::string>{"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource", "TLA_GetHeader"}),
               CallNames());
-    EXPECT_EQ(html, MessageBytes(id));
+    EXPECT_EQ(html, ReadMessage(id));
 
     std::string lower = kMixed;
     lower.insert(0, "X-Note: content-type: text/html\r\n");
-    std::string other = AddMessage("lower.eml", lower);
+    std::string other = WriteMessage("lower.eml", lower);
     StripWithCommand(other);
-    EXPECT_EQ("X-Note: content-type: text/html\r\n" + kMixedStripped, MessageBytes(other));
+    EXPECT_EQ("X-Note: content-type: text/html\r\n" + kMixedStripped, ReadMessage(other));
 }
 
 TEST_F(StripAttachmentsTest, HtmlMsgOffComesAfterTheMultipartTest)
 {
-    LoadPlugin("HtmlMsgOff=1\r\n");
-    std::string id = AddMessage("html.eml", SinglePart("Subject: page\r\nContent-Type: text/html\r\n"));
-    host_->OverrideStatus(id, kStatusHasAttachments);
-    driver_.Press(IDOK);
+    LoadWithSettings("HtmlMsgOff=1\r\n");
+    std::string id = WriteMessage("html.eml", SinglePart("Subject: page\r\nContent-Type: text/html\r\n"));
+    Host().OverrideStatus(id, kStatusHasAttachments);
+    Dialogs().Press(IDOK);
     StripWithCommand(id);
-    ASSERT_EQ(2u, driver_.Seen().size());
-    EXPECT_EQ(Notices::NotMultipart(), driver_.Seen()[1].text);
+    ASSERT_EQ(2u, Dialogs().Seen().size());
+    EXPECT_EQ(Notices::NotMultipart(), Dialogs().Seen()[1].text);
     EXPECT_TRUE(Calls("TLA_GetHeader").empty());
 }
 
 TEST_F(StripAttachmentsTest, BackupCopiesTheUntouchedMessageIntoTrashBeforeReplacingIt)
 {
-    LoadPlugin("BackUP=1\r\n");
-    std::string id = AddMessage("a.eml", kMixed);
+    LoadWithSettings("BackUP=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id);
-    std::vector<std::string> expected = {"TLA_GetCurrentMail",   "TLA_GetStatus",        "TLA_GetSource",
-                                         "TLA_SetCurrentMail",   "TLA_GetDataFolder",    "TLA_GetCurrentMailBox",
-                                         "TLA_MoveSelectedMessages", "TLA_SetSource",    "TLA_SetCurrentMail"};
+    std::vector<std::string> expected = {"TLA_GetCurrentMail",       "TLA_GetStatus",     "TLA_GetSource",
+                                         "TLA_SetCurrentMail",       "TLA_GetDataFolder", "TLA_GetCurrentMailBox",
+                                         "TLA_MoveSelectedMessages", "TLA_SetSource",     "TLA_SetCurrentMail"};
     EXPECT_EQ(expected, CallNames());
     HostCall move = Calls("TLA_MoveSelectedMessages").at(0);
     EXPECT_EQ("Main\\Trash\\", move.args.at(0));
     EXPECT_EQ("1", move.args.at(1));
     EXPECT_EQ(std::vector<std::string>{kMixed}, TrashContents());
-    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+    EXPECT_EQ(kMixedStripped, ReadMessage(id));
 }
 
 TEST_F(StripAttachmentsTest, AFailedBackupLeavesTheMessageAsItIs)
 {
     RemoveDirectoryA(TrashPath().c_str());
-    LoadPlugin("BackUP=1\r\n");
-    std::string id = AddMessage("a.eml", kMixed);
+    LoadWithSettings("BackUP=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id);
     std::vector<HostCall> notices = Calls("TLA_SetMessageText");
     ASSERT_EQ(1u, notices.size());
@@ -247,16 +240,16 @@ TEST_F(StripAttachmentsTest, AFailedBackupLeavesTheMessageAsItIs)
     EXPECT_EQ(Notices::BackupFailed(), notices[0].args.at(1));
     EXPECT_TRUE(Calls("TLA_SetSource").empty());
     EXPECT_TRUE(Calls("TLA_MoveSelectedMessages").empty());
-    EXPECT_EQ(kMixed, MessageBytes(id));
+    EXPECT_EQ(kMixed, ReadMessage(id));
     EXPECT_EQ(id, Calls("TLA_SetCurrentMail").at(0).args.at(0)) << "the backup made it current first";
 }
 
 TEST_F(StripAttachmentsTest, TheTrashFolderIsTheFirstEntryTheSearchYields)
 {
-    LoadPlugin("BackUP=1\r\n");
-    std::string id = AddMessage("a.eml", kMixed);
+    LoadWithSettings("BackUP=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
     RemoveDirectoryA(TrashPath().c_str());
-    std::string mailbox = DataFolder() + "Main\\";
+    std::string mailbox = MailboxDirectory();
     CreateDirectoryA((mailbox + "OldTrash").c_str(), nullptr);
     CreateDirectoryA((mailbox + "trash").c_str(), nullptr);
 
@@ -267,16 +260,16 @@ TEST_F(StripAttachmentsTest, TheTrashFolderIsTheFirstEntryTheSearchYields)
 
     StripWithCommand(id);
     EXPECT_EQ(std::string("Main\\") + first.cFileName + "\\", Calls("TLA_MoveSelectedMessages").at(0).args.at(0));
-    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+    EXPECT_EQ(kMixedStripped, ReadMessage(id));
 }
 
 // When the search yields a plain file first, the backup fails even though a
 // matching folder exists as well.
 TEST_F(StripAttachmentsTest, APlainFileYieldedFirstFailsTheBackup)
 {
-    LoadPlugin("BackUP=1\r\n");
-    std::string id = AddMessage("a.eml", kMixed);
-    std::string mailbox = DataFolder() + "Main\\";
+    LoadWithSettings("BackUP=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
+    std::string mailbox = MailboxDirectory();
     RemoveDirectoryA(TrashPath().c_str());
     // Which of two names the search yields first is the file system's choice:
     // make that one the plain file.
@@ -287,7 +280,7 @@ TEST_F(StripAttachmentsTest, APlainFileYieldedFirstFailsTheBackup)
     ASSERT_NE(INVALID_HANDLE_VALUE, search);
     FindClose(search);
     RemoveDirectoryA((mailbox + first.cFileName).c_str());
-    WriteFileBytes(mailbox + first.cFileName, "not a folder");
+    ASSERT_TRUE(WriteWholeFile(mailbox + first.cFileName, "not a folder", 12));
 
     search = FindFirstFileA((mailbox + "*Trash").c_str(), &first);
     ASSERT_NE(INVALID_HANDLE_VALUE, search);
@@ -297,38 +290,36 @@ TEST_F(StripAttachmentsTest, APlainFileYieldedFirstFailsTheBackup)
     StripWithCommand(id);
     EXPECT_EQ(Notices::BackupFailed(), Calls("TLA_SetMessageText").at(0).args.at(1));
     EXPECT_TRUE(Calls("TLA_SetSource").empty());
-    EXPECT_EQ(kMixed, MessageBytes(id));
+    EXPECT_EQ(kMixed, ReadMessage(id));
 }
 
 TEST_F(StripAttachmentsTest, BackupPathsThatWouldNotFitFailTheBackupUncut)
 {
-    auto host = std::make_unique<OddHost>(DataFolder(), "Main", "Inbox");
-    host->dataFolder = DataFolder() + std::string(250 - DataFolder().size(), 'x');
-    UseHost(std::move(host));
-    LoadPlugin("BackUP=1\r\n");
-    std::string id = AddMessage("a.eml", kMixed);
+    InstallHost<OddHost>().dataFolder = DataFolder() + std::string(250 - DataFolder().size(), 'x');
+    LoadWithSettings("BackUP=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
     StripWithCommand(id);
     EXPECT_EQ(Notices::BackupFailed(), Calls("TLA_SetMessageText").at(0).args.at(1));
     EXPECT_TRUE(Calls("TLA_MoveSelectedMessages").empty());
     EXPECT_TRUE(Calls("TLA_SetSource").empty());
-    EXPECT_EQ(kMixed, MessageBytes(id));
+    EXPECT_EQ(kMixed, ReadMessage(id));
 }
 
 TEST_F(StripAttachmentsTest, AMessageNestedTooDeepIsLeftWithANotice)
 {
-    LoadPlugin();
+    LoadWithSettings();
     std::string deep = NestedMessage(100);
-    std::string id = AddMessage("deep.eml", deep);
-    driver_.Press(IDOK);
+    std::string id = WriteMessage("deep.eml", deep);
+    Dialogs().Press(IDOK);
     StripWithCommand(id);
-    ASSERT_EQ(2u, driver_.Seen().size());
-    EXPECT_EQ("Message from TlClipsum", driver_.Seen()[1].caption);
-    EXPECT_EQ(Notices::CannotProcess(), driver_.Seen()[1].text);
+    ASSERT_EQ(2u, Dialogs().Seen().size());
+    EXPECT_EQ("Message from TlClipsum", Dialogs().Seen()[1].caption);
+    EXPECT_EQ(Notices::CannotProcess(), Dialogs().Seen()[1].text);
     EXPECT_TRUE(Calls("TLA_SetSource").empty());
-    EXPECT_EQ(deep, MessageBytes(id));
+    EXPECT_EQ(deep, ReadMessage(id));
 
     std::string fine = NestedMessage(10);
-    std::string other = AddMessage("fine.eml", fine);
+    std::string other = WriteMessage("fine.eml", fine);
     StripWithCommand(other);
     EXPECT_EQ(1u, Calls("TLA_SetSource").size()) << "a message within the limit is stripped";
 }
@@ -337,26 +328,26 @@ TEST_F(StripAttachmentsTest, AMessageNestedTooDeepIsLeftWithANotice)
 // the next single-part message look like one.
 TEST_F(StripAttachmentsTest, CallsInARowStartAfresh)
 {
-    LoadPlugin();
-    std::string skipped = AddMessage("0.eml", kMixed);
-    host_->OverrideStatus(skipped, 0);
+    LoadWithSettings();
+    std::string skipped = WriteMessage("0.eml", kMixed);
+    Host().OverrideStatus(skipped, 0);
     StripWithCommand(skipped);
-    std::string first = AddMessage("1.eml", kMixed);
+    std::string first = WriteMessage("1.eml", kMixed);
     StripWithCommand(first);
-    EXPECT_EQ(kMixedStripped, MessageBytes(first));
+    EXPECT_EQ(kMixedStripped, ReadMessage(first));
 
-    std::string single = AddMessage("2.eml", SinglePart("Subject: plain\r\n"));
-    host_->OverrideStatus(single, kStatusHasAttachments);
-    driver_.Clear();
-    driver_.Press(IDOK);
+    std::string single = WriteMessage("2.eml", SinglePart("Subject: plain\r\n"));
+    Host().OverrideStatus(single, kStatusHasAttachments);
+    Dialogs().Clear();
+    Dialogs().Press(IDOK);
     StripWithCommand(single);
-    ASSERT_EQ(2u, driver_.Seen().size());
-    EXPECT_EQ(Notices::NotMultipart(), driver_.Seen()[1].text);
+    ASSERT_EQ(2u, Dialogs().Seen().size());
+    EXPECT_EQ(Notices::NotMultipart(), Dialogs().Seen()[1].text);
 }
 
 TEST_F(StripAttachmentsTest, AFiftyMegabyteMessageIsStrippedInThe32BitProcess)
 {
-    LoadPlugin("BackUP=1\r\n");
+    LoadWithSettings("BackUP=1\r\n");
     std::string big = kMixed.substr(0, kMixed.rfind("--XYZ--"));
     std::string line(76, 'A');
     line += "\r\n";
@@ -364,9 +355,9 @@ TEST_F(StripAttachmentsTest, AFiftyMegabyteMessageIsStrippedInThe32BitProcess)
     while (big.size() < (50u << 20))
         big += line;
     big += "--XYZ--\r\n";
-    std::string id = AddMessage("big.eml", big);
+    std::string id = WriteMessage("big.eml", big);
     StripWithCommand(id);
-    EXPECT_EQ(kMixedStripped, MessageBytes(id));
+    EXPECT_EQ(kMixedStripped, ReadMessage(id));
     std::vector<std::string> trash = TrashContents();
     ASSERT_EQ(1u, trash.size());
     EXPECT_TRUE(trash[0] == big) << "the original, byte for byte";

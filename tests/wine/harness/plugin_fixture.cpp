@@ -137,7 +137,7 @@ std::vector<std::string> PluginFixture::FilesIn(const std::string& folder) const
     return names;
 }
 
-std::string PluginFixture::SourceDllPath()
+std::string PluginDllPath()
 {
     const char* chosen = std::getenv("TLCLIPSUM_DLL");
     return chosen && *chosen ? std::string(chosen) : ProgramFolder() + "TlClipsum.dll";
@@ -147,9 +147,9 @@ bool PluginFixture::LoadPlugin(const std::string& fileName)
 {
     UnloadPlugin();
     std::string target = PluginDirectory() + fileName;
-    if (!CopyFileA(SourceDllPath().c_str(), target.c_str(), FALSE)) {
+    if (!CopyFileA(PluginDllPath().c_str(), target.c_str(), FALSE)) {
         loadError_ = GetLastError();
-        ADD_FAILURE() << "cannot copy " << SourceDllPath() << " to " << target << " (error " << loadError_ << ")";
+        ADD_FAILURE() << "cannot copy " << PluginDllPath() << " to " << target << " (error " << loadError_ << ")";
         return false;
     }
     plugin_ = LoadLibraryA(target.c_str());

@@ -79,13 +79,11 @@ protected:
     // The names of the files in a folder of the mailbox, sorted.
     std::vector<std::string> FilesIn(const std::string& folder) const;
 
-    // The plug-in. LoadPlugin copies TlClipsum.dll (the one beside the test
-    // program, or TLCLIPSUM_DLL) into the plug-in folder under fileName and
+    // The plug-in. LoadPlugin copies PluginDllPath() into the plug-in folder under fileName and
     // loads it; false when the load is refused (LoadError() tells why).
     // Settings are read at load: write the INI file first.
     bool LoadPlugin(const std::string& fileName = "TlClipsum.dll");
     void UnloadPlugin();
-    static std::string SourceDllPath();
     // The INI file beside a plug-in copy of that name.
     std::string IniPath(const std::string& dllFileName = "TlClipsum.dll") const;
     void WriteIni(const std::string& text, const std::string& dllFileName = "TlClipsum.dll");
@@ -115,6 +113,9 @@ private:
     HWND hostWindow_ = nullptr;
     HMENU menus_[2] = {};
 };
+
+// The plug-in under test: TlClipsum.dll beside the test program, or TLCLIPSUM_DLL.
+std::string PluginDllPath();
 
 // Deletes a folder and everything in it.
 bool DeleteTree(const std::string& folder);
