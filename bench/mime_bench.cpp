@@ -64,7 +64,10 @@ bool Append(Buffer* buffer, const char* text, std::size_t length)
     return true;
 }
 
-bool Append(Buffer* buffer, const char* text) { return Append(buffer, text, strlen(text)); }
+bool Append(Buffer* buffer, const char* text)
+{
+    return Append(buffer, text, strlen(text));
+}
 
 // Base64 text of the given size in lines of lineLength characters plus CRLF.
 bool AppendBase64(Buffer* buffer, std::size_t bytes, std::size_t lineLength, std::uint32_t* seed)
@@ -141,10 +144,10 @@ bool AppendClose(Buffer* buffer)
 // One input: a run of NUL-terminated messages laid end to end in one buffer.
 struct Case {
     const char* name;
-    Buffer bytes;               // the messages, each followed by its NUL
-    std::size_t* offsets;       // where each message starts
+    Buffer bytes;         // the messages, each followed by its NUL
+    std::size_t* offsets; // where each message starts
     int messageCount;
-    std::size_t messageBytes;   // all messages, NULs not counted
+    std::size_t messageBytes; // all messages, NULs not counted
 };
 
 bool AddMessage(Case* input, const Buffer& message)
@@ -212,7 +215,10 @@ bool MakeFolderCase(Case* input, const char* name)
 
 // ---- the jobs ------------------------------------------------------------------
 
-const char* MessageAt(const Case& input, int index) { return input.bytes.data + input.offsets[index]; }
+const char* MessageAt(const Case& input, int index)
+{
+    return input.bytes.data + input.offsets[index];
+}
 
 std::size_t MessageLength(const Case& input, int index)
 {
@@ -310,8 +316,8 @@ using Job = bool (*)(const Case&, std::size_t*);
 struct Measurement {
     bool ran;
     double bestSeconds;
-    long peakKiB;            // resident memory added by the job; -1 when it cannot be measured
-    std::size_t output;      // what the job produced: lines counted, or bytes written
+    long peakKiB;       // resident memory added by the job; -1 when it cannot be measured
+    std::size_t output; // what the job produced: lines counted, or bytes written
 };
 
 double Now()
@@ -414,7 +420,10 @@ struct Row {
     bool hasGMime;
 };
 
-double Throughput(const Row& row, const Measurement& m) { return row.megabytes / m.bestSeconds; }
+double Throughput(const Row& row, const Measurement& m)
+{
+    return row.megabytes / m.bestSeconds;
+}
 
 void FormatSpeed(char* out, std::size_t size, const Row& row, const Measurement& m, bool available)
 {
@@ -447,8 +456,8 @@ void PrintTable(const Row* rows, int count)
         FormatSpeed(gmime, sizeof gmime, row, row.gmime, row.hasGMime);
         FormatPeak(enginePeak, sizeof enginePeak, row, row.engine, true);
         FormatPeak(gmimePeak, sizeof gmimePeak, row, row.gmime, row.hasGMime);
-        printf("| %s | %.1f MB | %s | %s | %s | %s | %s |\n", row.name, row.megabytes, limit, engine, gmime,
-               enginePeak, gmimePeak);
+        printf("| %s | %.1f MB | %s | %s | %s | %s | %s |\n", row.name, row.megabytes, limit, engine, gmime, enginePeak,
+               gmimePeak);
     }
     printf("\nMB = 10^6 bytes; best of up to %d runs, each engine in a fresh process. Peak memory:\n"
            "resident memory added while the job runs, the input itself not counted; × compares it\n"
@@ -478,13 +487,15 @@ void PrintTargets(const Row* rows, int count)
     }
     const Row& big = rows[0];
     printf("\nTargets:\n");
-    printf("- faster than GMime on every input: %s\n",
-           !allCompared ? "not measured (GMime missing or failed)" : allFaster ? "met" : "MISSED");
+    printf("- faster than GMime on every input: %s\n", !allCompared ? "not measured (GMime missing or failed)"
+                                                       : allFaster  ? "met"
+                                                                    : "MISSED");
     printf("- at least 1 GB/s on the 100 MB message: %s (%.0f MB/s)\n",
            big.engine.ran && Throughput(big, big.engine) >= 1000 ? "met" : "MISSED",
            big.engine.ran ? Throughput(big, big.engine) : 0.0);
-    printf("- peak memory no more than 2.5 times the message size: %s\n",
-           !peakKnown ? "not measured" : peakWithin ? "met" : "MISSED");
+    printf("- peak memory no more than 2.5 times the message size: %s\n", !peakKnown   ? "not measured"
+                                                                          : peakWithin ? "met"
+                                                                                       : "MISSED");
 }
 
 } // namespace
@@ -508,10 +519,18 @@ int main()
         Case input;
         bool made = false;
         switch (i) {
-        case 0: made = MakeSingleMessageCase(&input, names[i], 1, kBigAttachmentBytes, 76); break;
-        case 1: made = MakeSingleMessageCase(&input, names[i], kSmallAttachmentCount, 900, 76); break;
-        case 2: made = MakeSingleMessageCase(&input, names[i], 1, kLongLineBytes, kLongLineBytes); break;
-        default: made = MakeFolderCase(&input, names[i]); break;
+        case 0:
+            made = MakeSingleMessageCase(&input, names[i], 1, kBigAttachmentBytes, 76);
+            break;
+        case 1:
+            made = MakeSingleMessageCase(&input, names[i], kSmallAttachmentCount, 900, 76);
+            break;
+        case 2:
+            made = MakeSingleMessageCase(&input, names[i], 1, kLongLineBytes, kLongLineBytes);
+            break;
+        default:
+            made = MakeFolderCase(&input, names[i]);
+            break;
         }
         if (!made) {
             fprintf(stderr, "mime_bench: not enough memory to generate \"%s\"\n", names[i]);

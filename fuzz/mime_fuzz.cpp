@@ -19,19 +19,26 @@ namespace {
 long allocationNumber = 0;
 long failingAllocation = 0;
 
-bool CountAllocation() { return ++allocationNumber != failingAllocation; }
-
-void Check(bool condition) {
-    if (!condition) __builtin_trap();
+bool CountAllocation()
+{
+    return ++allocationNumber != failingAllocation;
 }
 
-StripStatus StripOnce(const char* source, std::string& stripped) {
+void Check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+StripStatus StripOnce(const char* source, std::string& stripped)
+{
     MessageStripper stripper;
     StripStatus status = stripper.Parse(source);
     if (status == StripStatus::NotMultipart) {
         // Stored lines hold at most two bytes per source byte (LF becomes CR LF).
         const char* caption = stripper.NoticeCaption();
-        if (caption) Check(std::strlen(caption) <= 2 * std::strlen(source) + 2);
+        if (caption)
+            Check(std::strlen(caption) <= 2 * std::strlen(source) + 2);
     }
     if (status == StripStatus::Ok && !stripper.HeaderContains("Content-Type: text/html")) {
         status = stripper.Reduce();
@@ -40,11 +47,13 @@ StripStatus StripOnce(const char* source, std::string& stripped) {
             stripped.assign(stripper.NewSource(), stripper.NewLength());
         }
     }
-    if (status != StripStatus::Ok) Check(stripper.NewSource() == nullptr);
+    if (status != StripStatus::Ok)
+        Check(stripper.NewSource() == nullptr);
     return status;
 }
 
-std::string ReducedInFull(const char* source) {
+std::string ReducedInFull(const char* source)
+{
     MimePart root;
     const char* cursor = source;
     Check(root.Parse(cursor, nullptr) == StripStatus::Ok && root.StripToText());
@@ -56,9 +65,10 @@ std::string ReducedInFull(const char* source) {
     return result;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     // The host hands over NUL-terminated text: a NUL in the input ends it.
     const std::string source(reinterpret_cast<const char*>(data), size);
     std::string stripped;
@@ -81,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     mime::SetAllocationGate(nullptr);
 
     // A reduced message is never empty: it keeps its Content-Type line.
-    if (!stripped.empty()) Check(ReducedInFull(source.c_str()) == stripped);
+    if (!stripped.empty())
+        Check(ReducedInFull(source.c_str()) == stripped);
     Check(mime::LiveBlocks() == 0 && MimePart::partCount == -1);
     return 0;
 }

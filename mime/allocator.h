@@ -14,7 +14,10 @@ extern AllocationGate allocationGate;
 
 // True when the gate (if any) lets the next allocation proceed. Allocations
 // carved out of a block already held ask this too, so they can be refused alike.
-inline bool MayAllocate() { return allocationGate == nullptr || allocationGate(); }
+inline bool MayAllocate()
+{
+    return allocationGate == nullptr || allocationGate();
+}
 
 // Null when the memory cannot be had.
 void* Allocate(std::size_t size);
@@ -31,4 +34,4 @@ void SetAllocationGate(AllocationGate gate);
 // Blocks obtained and not yet released: 0 once everything built has been freed.
 std::size_t LiveBlocks();
 
-}  // namespace mime
+} // namespace mime

@@ -35,7 +35,8 @@ struct NodeChunk {
 constexpr std::size_t kChunkSize = 64 * 1024;
 constexpr std::size_t kLargestCarvedNode = 4096;
 
-constexpr std::size_t RoundUpToNodeAlignment(std::size_t size) {
+constexpr std::size_t RoundUpToNodeAlignment(std::size_t size)
+{
     return (size + alignof(LineNode) - 1) / alignof(LineNode) * alignof(LineNode);
 }
 
@@ -46,14 +47,20 @@ static_assert(kLargestCarvedNode <= UINT16_MAX, "carved sizes must fit the node'
 
 NodeChunk* currentChunk = nullptr;
 
-char* InlineText(LineNode* node) { return reinterpret_cast<char*>(node + 1); }
+char* InlineText(LineNode* node)
+{
+    return reinterpret_cast<char*>(node + 1);
+}
 
-LineNode* CarveNode(std::size_t size) {
-    if (!mime::MayAllocate()) return nullptr;
+LineNode* CarveNode(std::size_t size)
+{
+    if (!mime::MayAllocate())
+        return nullptr;
     const std::size_t carved = RoundUpToNodeAlignment(size);
     if (!currentChunk || currentChunk->used + carved > kChunkSize) {
         auto* chunk = static_cast<NodeChunk*>(mime::Allocate(kChunkSize));
-        if (!chunk) return nullptr;
+        if (!chunk)
+            return nullptr;
         chunk->liveNodes = 0;
         chunk->used = kChunkHeaderSize;
         POISON(reinterpret_cast<char*>(chunk) + kChunkHeaderSize, kChunkSize - kChunkHeaderSize);
@@ -70,16 +77,20 @@ LineNode* CarveNode(std::size_t size) {
 
 // A node with room for length characters of text behind it, terminator set;
 // the caller fills in the text.
-LineNode* NewNode(std::size_t length) {
-    if (length > INT32_MAX) return nullptr;
+LineNode* NewNode(std::size_t length)
+{
+    if (length > INT32_MAX)
+        return nullptr;
     const std::size_t size = sizeof(LineNode) + length + 1;
     LineNode* node;
     if (size <= kLargestCarvedNode) {
         node = CarveNode(size);
-        if (!node) return nullptr;
+        if (!node)
+            return nullptr;
     } else {
         node = static_cast<LineNode*>(mime::Allocate(size));
-        if (!node) return nullptr;
+        if (!node)
+            return nullptr;
         node->chunkOffset = 0;
         node->carvedSize = 0;
     }
@@ -91,16 +102,20 @@ LineNode* NewNode(std::size_t length) {
     return node;
 }
 
-LineNode* NewNode(const char* text, std::size_t length) {
+LineNode* NewNode(const char* text, std::size_t length)
+{
     LineNode* node = NewNode(length);
-    if (node) std::memcpy(node->text, text, length);
+    if (node)
+        std::memcpy(node->text, text, length);
     return node;
 }
 
-}  // namespace
+} // namespace
 
-void FreeLineNode(LineNode* node) {
-    if (node->text != InlineText(node)) mime::Release(node->text);
+void FreeLineNode(LineNode* node)
+{
+    if (node->text != InlineText(node))
+        mime::Release(node->text);
     if (node->chunkOffset == 0) {
         mime::Release(node);
         return;
@@ -108,25 +123,31 @@ void FreeLineNode(LineNode* node) {
     auto* chunk = reinterpret_cast<NodeChunk*>(reinterpret_cast<char*>(node) - node->chunkOffset);
     POISON(node, node->carvedSize);
     if (--chunk->liveNodes == 0) {
-        if (chunk == currentChunk) currentChunk = nullptr;
+        if (chunk == currentChunk)
+            currentChunk = nullptr;
         UNPOISON(chunk, kChunkSize);
         mime::Release(chunk);
     }
 }
 
-bool ReplaceLineText(LineNode* node, const char* text) {
+bool ReplaceLineText(LineNode* node, const char* text)
+{
     const std::size_t length = std::strlen(text);
-    if (length > INT32_MAX) return false;
+    if (length > INT32_MAX)
+        return false;
     auto* copy = static_cast<char*>(mime::Allocate(length + 1));
-    if (!copy) return false;
+    if (!copy)
+        return false;
     std::memcpy(copy, text, length + 1);
-    if (node->text != InlineText(node)) mime::Release(node->text);
+    if (node->text != InlineText(node))
+        mime::Release(node->text);
     node->text = copy;
     node->length = static_cast<std::int32_t>(length);
     return true;
 }
 
-void LineList::Clear() {
+void LineList::Clear()
+{
     LineNode* node = head;
     while (node) {
         LineNode* following = node->next;
@@ -137,7 +158,8 @@ void LineList::Clear() {
     tail = nullptr;
 }
 
-void LineList::LinkLast(LineNode* node) {
+void LineList::LinkLast(LineNode* node)
+{
     node->prev = tail;
     if (tail) {
         tail->next = node;
@@ -147,18 +169,26 @@ void LineList::LinkLast(LineNode* node) {
     tail = node;
 }
 
-LineNode* LineList::Append(const char* text) { return Append(text, std::strlen(text)); }
+LineNode* LineList::Append(const char* text)
+{
+    return Append(text, std::strlen(text));
+}
 
-LineNode* LineList::Append(const char* text, std::size_t length) {
+LineNode* LineList::Append(const char* text, std::size_t length)
+{
     LineNode* node = NewNode(text, length);
-    if (node) LinkLast(node);
+    if (node)
+        LinkLast(node);
     return node;
 }
 
-LineNode* LineList::AppendLine(const char* content, std::size_t contentLength) {
-    if (contentLength > SIZE_MAX - 2) return nullptr;
+LineNode* LineList::AppendLine(const char* content, std::size_t contentLength)
+{
+    if (contentLength > SIZE_MAX - 2)
+        return nullptr;
     LineNode* node = NewNode(contentLength + 2);
-    if (!node) return nullptr;
+    if (!node)
+        return nullptr;
     std::memcpy(node->text, content, contentLength);
     node->text[contentLength] = '\r';
     node->text[contentLength + 1] = '\n';
@@ -166,9 +196,11 @@ LineNode* LineList::AppendLine(const char* content, std::size_t contentLength) {
     return node;
 }
 
-LineNode* LineList::InsertBefore(LineNode* node, const char* text) {
+LineNode* LineList::InsertBefore(LineNode* node, const char* text)
+{
     LineNode* inserted = NewNode(text, std::strlen(text));
-    if (!inserted) return nullptr;
+    if (!inserted)
+        return nullptr;
     inserted->prev = node->prev;
     inserted->next = node;
     if (node->prev) {
@@ -180,11 +212,16 @@ LineNode* LineList::InsertBefore(LineNode* node, const char* text) {
     return inserted;
 }
 
-LineNode* LineList::Unlink(LineNode* node) {
-    if (node->prev) node->prev->next = node->next;
-    if (node->next) node->next->prev = node->prev;
-    if (node == head) head = node->next;
-    if (node == tail) tail = node->prev;
+LineNode* LineList::Unlink(LineNode* node)
+{
+    if (node->prev)
+        node->prev->next = node->next;
+    if (node->next)
+        node->next->prev = node->prev;
+    if (node == head)
+        head = node->next;
+    if (node == tail)
+        tail = node->prev;
     node->next = nullptr;
     node->prev = nullptr;
     return node;

@@ -8,10 +8,10 @@
 #include <cstdint>
 
 struct LineNode {
-    char* text;           // NUL-terminated, owned by the node
+    char* text; // NUL-terminated, owned by the node
     LineNode* next;
     LineNode* prev;
-    std::int32_t length;  // always the string length of text
+    std::int32_t length; // always the string length of text
     // Bookkeeping of the node allocator: where the node lies in the chunk it
     // was carved from, and how much of the chunk it took (both 0 for a node
     // that has a block of its own).

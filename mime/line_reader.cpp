@@ -1,7 +1,9 @@
 #include "mime/line_reader.h"
 
-std::int32_t ReadLine(const char*& cursor, char* buffer, std::int32_t max) {
-    if (*cursor == '\0' || max < 1) return 0;
+std::int32_t ReadLine(const char*& cursor, char* buffer, std::int32_t max)
+{
+    if (*cursor == '\0' || max < 1)
+        return 0;
     const std::size_t room = static_cast<std::size_t>(max) - 1;
     const std::size_t contentLength = LineContentLength(cursor);
     const bool hasLineBreak = cursor[contentLength] != '\0';
@@ -9,7 +11,8 @@ std::int32_t ReadLine(const char*& cursor, char* buffer, std::int32_t max) {
     if (contentLength < room || (contentLength == room && !hasLineBreak)) {
         std::memcpy(buffer, cursor, contentLength);
         stored = contentLength;
-        if (hasLineBreak) buffer[stored++] = '\n';
+        if (hasLineBreak)
+            buffer[stored++] = '\n';
         cursor = SkipLineBreak(cursor + contentLength);
     } else {
         std::memcpy(buffer, cursor, room);
@@ -20,12 +23,14 @@ std::int32_t ReadLine(const char*& cursor, char* buffer, std::int32_t max) {
     return static_cast<std::int32_t>(stored);
 }
 
-char* NextParam(char* position, char*& name, char*& value) {
+char* NextParam(char* position, char*& name, char*& value)
+{
     position += std::strspn(position, " \t\r\n;");
     name = nullptr;
     value = nullptr;
     char* equals = std::strchr(position, '=');
-    if (!equals) return nullptr;
+    if (!equals)
+        return nullptr;
     *equals = '\0';
     name = position;
     char* start = equals + 1;
@@ -34,23 +39,28 @@ char* NextParam(char* position, char*& name, char*& value) {
     if (*start == '"') {
         value = start + 1;
         end = std::strchr(value, '"');
-        if (!end) end = value + std::strlen(value);
+        if (!end)
+            end = value + std::strlen(value);
     } else {
         value = start;
         end = start + std::strcspn(start, "\t ;\r\n");
     }
-    if (*end != '\0') *end++ = '\0';
+    if (*end != '\0')
+        *end++ = '\0';
     return end + std::strspn(end, "; \t\r\n");
 }
 
-bool EqualsNoCase(const char* a, const char* b, std::size_t length) {
+bool EqualsNoCase(const char* a, const char* b, std::size_t length)
+{
     for (std::size_t i = 0; i < length; ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+        if (FoldAscii(a[i]) != FoldAscii(b[i]))
+            return false;
     }
     return true;
 }
 
-const char* FindNoCase(const char* text, const char* pattern) {
+const char* FindNoCase(const char* text, const char* pattern)
+{
     const std::size_t patternLength = std::strlen(pattern);
     for (const char* at = text; *at != '\0'; ++at) {
         std::size_t matched = 0;
@@ -58,7 +68,8 @@ const char* FindNoCase(const char* text, const char* pattern) {
                FoldAscii(at[matched]) == FoldAscii(pattern[matched])) {
             ++matched;
         }
-        if (matched == patternLength) return at;
+        if (matched == patternLength)
+            return at;
     }
     return nullptr;
 }

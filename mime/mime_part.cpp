@@ -15,31 +15,38 @@ constexpr std::size_t kInitialLineBufferSize = 65536 + 3;
 constexpr char kContentTypeField[] = "Content-Type:";
 constexpr std::size_t kContentTypeFieldLength = sizeof kContentTypeField - 1;
 
-bool IsFoldingBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsFoldingBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 // Whether an epilogue line, as stored (content and CR LF), holds the enclosing
 // boundary from its third character on. That boundary has matched a delimiter
 // line, so it holds no CR or LF and can only match within the content.
-bool EndsEpilogue(const char* content, std::size_t contentLength, const char* parentBoundary,
-                  std::size_t parentLength) {
+bool EndsEpilogue(const char* content, std::size_t contentLength, const char* parentBoundary, std::size_t parentLength)
+{
     return parentLength == 0 ||
            (contentLength >= 2 + parentLength && std::memcmp(content + 2, parentBoundary, parentLength) == 0);
 }
 
-void CopyToken(char* destination, const char* token, std::size_t length) {
-    if (length > MimePart::kTokenSize) length = MimePart::kTokenSize;
+void CopyToken(char* destination, const char* token, std::size_t length)
+{
+    if (length > MimePart::kTokenSize)
+        length = MimePart::kTokenSize;
     std::memcpy(destination, token, length);
     destination[length] = '\0';
 }
 
-char* CopyText(const char* text) {
+char* CopyText(const char* text)
+{
     const std::size_t size = std::strlen(text) + 1;
     auto* copy = static_cast<char*>(mime::Allocate(size));
-    if (copy) std::memcpy(copy, text, size);
+    if (copy)
+        std::memcpy(copy, text, size);
     return copy;
 }
 
-}  // namespace
+} // namespace
 
 struct MimePart::LineBuffer {
     char* data;
@@ -47,10 +54,12 @@ struct MimePart::LineBuffer {
 
     // Reads one whole line into the buffer at offset, its line break made CR LF.
     // length receives the stored length, 0 when the text is used up.
-    bool ReadWholeLine(const char*& cursor, std::size_t offset, std::size_t& length) {
+    bool ReadWholeLine(const char*& cursor, std::size_t offset, std::size_t& length)
+    {
         std::size_t end = offset;
         for (;;) {
-            if (capacity - end < 4 && !Grow()) return false;
+            if (capacity - end < 4 && !Grow())
+                return false;
             // Two bytes stay spare: LF may become CR LF, a last line gains CR LF.
             const std::size_t room = capacity - end - 2;
             const std::int32_t max = room > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(room);
@@ -70,17 +79,21 @@ struct MimePart::LineBuffer {
                 data[end++] = '\n';
                 break;
             }
-            if (!Grow()) return false;
+            if (!Grow())
+                return false;
         }
         data[end] = '\0';
         length = end - offset;
         return true;
     }
 
-    bool Grow() {
-        if (capacity > SIZE_MAX / 2) return false;
+    bool Grow()
+    {
+        if (capacity > SIZE_MAX / 2)
+            return false;
         auto* grown = static_cast<char*>(mime::Reallocate(data, capacity * 2));
-        if (!grown) return false;
+        if (!grown)
+            return false;
         data = grown;
         capacity *= 2;
         return true;
@@ -92,13 +105,16 @@ struct MimePart::ParseContext {
     BodyLines bodyLines;
 };
 
-MimePart::MimePart() {
+MimePart::MimePart()
+{
     type[0] = '\0';
     subtype[0] = '\0';
 }
 
-MimePart::~MimePart() {
-    if (firstChild) FreeChain(firstChild);
+MimePart::~MimePart()
+{
+    if (firstChild)
+        FreeChain(firstChild);
     partCount = -1;
     mime::Release(boundary);
     epilogue.Clear();
@@ -106,11 +122,18 @@ MimePart::~MimePart() {
     headers.Clear();
 }
 
-void* MimePart::operator new(std::size_t size, const std::nothrow_t&) noexcept { return mime::Allocate(size); }
+void* MimePart::operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return mime::Allocate(size);
+}
 
-void MimePart::operator delete(void* block) noexcept { mime::Release(block); }
+void MimePart::operator delete(void* block) noexcept
+{
+    mime::Release(block);
+}
 
-void MimePart::FreeChain(MimePart* part) {
+void MimePart::FreeChain(MimePart* part)
+{
     // Reversing the chain lets the last sibling go first without a recursion
     // per sibling, which a message with many parts would pay for in stack.
     MimePart* reversed = nullptr;
@@ -127,17 +150,20 @@ void MimePart::FreeChain(MimePart* part) {
     }
 }
 
-StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines) {
+StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines)
+{
     ParseContext context{{static_cast<char*>(mime::Allocate(kInitialLineBufferSize)), kInitialLineBufferSize},
                          bodyLines};
-    if (!context.buffer.data) return StripStatus::OutOfMemory;
+    if (!context.buffer.data)
+        return StripStatus::OutOfMemory;
     const StripStatus status = ParseLevel(cursor, parentBoundary, 0, true, context);
     mime::Release(context.buffer.data);
     return status;
 }
 
 StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary, int level, bool isFirstChild,
-                                 ParseContext& context) {
+                                 ParseContext& context)
+{
     LineBuffer& buffer = context.buffer;
     headers.Clear();
     body.Clear();
@@ -147,48 +173,58 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     // Header mode, up to the first blank line. A delimiter line here is a header line too.
     for (;;) {
         std::size_t length;
-        if (!buffer.ReadWholeLine(cursor, 0, length)) return StripStatus::OutOfMemory;
-        if (length == 0) return StripStatus::Ok;
+        if (!buffer.ReadWholeLine(cursor, 0, length))
+            return StripStatus::OutOfMemory;
+        if (length == 0)
+            return StripStatus::Ok;
         if (length == 2) {
-            if (!headers.Append(buffer.data, length)) return StripStatus::OutOfMemory;
+            if (!headers.Append(buffer.data, length))
+                return StripStatus::OutOfMemory;
             break;
         }
         while (IsFoldingBlank(*cursor)) {
             std::size_t continuationLength;
-            if (!buffer.ReadWholeLine(cursor, length, continuationLength)) return StripStatus::OutOfMemory;
+            if (!buffer.ReadWholeLine(cursor, length, continuationLength))
+                return StripStatus::OutOfMemory;
             length += continuationLength;
         }
         LineNode* field = headers.Append(buffer.data, length);
-        if (!field) return StripStatus::OutOfMemory;
+        if (!field)
+            return StripStatus::OutOfMemory;
         if (StartsWithNoCase(field->text, length, kContentTypeField)) {
             contentTypeLine = field;
-            if (!ReadContentType(buffer.data)) return StripStatus::OutOfMemory;
+            if (!ReadContentType(buffer.data))
+                return StripStatus::OutOfMemory;
         }
     }
 
     // Body mode. Lines go straight from the source into their nodes.
-    const bool keepsBody =
-        context.bodyLines == BodyLines::All || isFirstChild || boundary || NamesPlainText();
+    const bool keepsBody = context.bodyLines == BodyLines::All || isFirstChild || boundary || NamesPlainText();
     const std::size_t ownLength = boundary ? std::strlen(boundary) : 0;
     const std::size_t parentLength = parentBoundary ? std::strlen(parentBoundary) : 0;
     MimePart* lastChild = nullptr;
     for (;;) {
         const char* line = cursor;
-        if (*line == '\0') return StripStatus::Ok;
+        if (*line == '\0')
+            return StripStatus::Ok;
         const std::size_t contentLength = LineContentLength(line);
         cursor = SkipLineBreak(line + contentLength);
         if (contentLength >= 2 && line[0] == '-' && line[1] == '-') {
             const char* rest = line + 2;
             const std::size_t restLength = contentLength - 2;
-            const bool startsWithOwn = boundary && restLength >= ownLength && std::memcmp(rest, boundary, ownLength) == 0;
+            const bool startsWithOwn =
+                boundary && restLength >= ownLength && std::memcmp(rest, boundary, ownLength) == 0;
             if (startsWithOwn && restLength == ownLength) {
-                if (level == kMaxNestingDepth) return StripStatus::TooDeep;
+                if (level == kMaxNestingDepth)
+                    return StripStatus::TooDeep;
                 auto* child = new (std::nothrow) MimePart;
-                if (!child) return StripStatus::OutOfMemory;
+                if (!child)
+                    return StripStatus::OutOfMemory;
                 (lastChild ? lastChild->next : firstChild) = child;
                 lastChild = child;
                 const StripStatus status = child->ParseLevel(cursor, boundary, level + 1, child == firstChild, context);
-                if (status != StripStatus::Ok) return status;
+                if (status != StripStatus::Ok)
+                    return status;
                 ++partCount;
                 continue;
             }
@@ -201,36 +237,44 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
                 return StripStatus::Ok;
             }
         }
-        if (keepsBody && !body.AppendLine(line, contentLength)) return StripStatus::OutOfMemory;
+        if (keepsBody && !body.AppendLine(line, contentLength))
+            return StripStatus::OutOfMemory;
     }
 }
 
-StripStatus MimePart::ReadEpilogue(const char*& cursor, const char* parentBoundary, std::size_t parentLength) {
+StripStatus MimePart::ReadEpilogue(const char*& cursor, const char* parentBoundary, std::size_t parentLength)
+{
     for (;;) {
         const char* line = cursor;
-        if (*line == '\0') return StripStatus::Ok;
+        if (*line == '\0')
+            return StripStatus::Ok;
         const std::size_t contentLength = LineContentLength(line);
-        if (EndsEpilogue(line, contentLength, parentBoundary, parentLength)) return StripStatus::Ok;
+        if (EndsEpilogue(line, contentLength, parentBoundary, parentLength))
+            return StripStatus::Ok;
         cursor = SkipLineBreak(line + contentLength);
-        if (!epilogue.AppendLine(line, contentLength)) return StripStatus::OutOfMemory;
+        if (!epilogue.AppendLine(line, contentLength))
+            return StripStatus::OutOfMemory;
     }
 }
 
 // Takes apart a Content-Type field (a working copy, cut in place): type,
 // subtype, and the last "boundary" parameter, which becomes the part's boundary.
-bool MimePart::ReadContentType(char* field) {
+bool MimePart::ReadContentType(char* field)
+{
     char* at = field + kContentTypeFieldLength;
     at += std::strspn(at, "/ \t");
     const char* typeToken = at;
     const std::size_t typeLength = std::strcspn(at, "/ \t");
     at += typeLength;
-    if (typeLength == 0 || *at == '\0') return true;
+    if (typeLength == 0 || *at == '\0')
+        return true;
     ++at;
     at += std::strspn(at, "; \r\n\t");
     const char* subtypeToken = at;
     const std::size_t subtypeLength = std::strcspn(at, "; \r\n\t");
     at += subtypeLength;
-    if (subtypeLength == 0) return true;
+    if (subtypeLength == 0)
+        return true;
     CopyToken(type, typeToken, typeLength);
     CopyToken(subtype, subtypeToken, subtypeLength);
 
@@ -239,14 +283,17 @@ bool MimePart::ReadContentType(char* field) {
         char* name;
         char* value;
         char* following = NextParam(position, name, value);
-        if (!following) return true;
+        if (!following)
+            return true;
         if (std::strlen(name) == 8 && EqualsNoCase(name, "boundary", 8)) {
             char* copy = CopyText(value);
-            if (!copy) return false;
+            if (!copy)
+                return false;
             mime::Release(boundary);
             boundary = copy;
         }
-        if (*following == '\0') return true;
+        if (*following == '\0')
+            return true;
         position = following;
     }
 }

@@ -25,7 +25,7 @@ public:
     char subtype[kTokenSize + 1];
     char* boundary = nullptr;
     LineList headers;
-    LineNode* contentTypeLine = nullptr;  // a node of headers, not owned
+    LineNode* contentTypeLine = nullptr; // a node of headers, not owned
     LineList body;
     LineList epilogue;
     MimePart* next = nullptr;

@@ -7,18 +7,24 @@
 
 namespace {
 
-bool HoldsPlainText(const MimePart& part) {
+bool HoldsPlainText(const MimePart& part)
+{
     for (const MimePart* child = part.firstChild; child; child = child->next) {
-        if (child->NamesPlainText() || HoldsPlainText(*child)) return true;
+        if (child->NamesPlainText() || HoldsPlainText(*child))
+            return true;
     }
     return false;
 }
 
-bool IsContentField(const LineNode& line) {
+bool IsContentField(const LineNode& line)
+{
     return StartsWithNoCase(line.text, static_cast<std::size_t>(line.length), "Content-");
 }
 
-bool IsBlankLine(const LineNode& line) { return line.length == 2 && line.text[0] == '\r' && line.text[1] == '\n'; }
+bool IsBlankLine(const LineNode& line)
+{
+    return line.length == 2 && line.text[0] == '\r' && line.text[1] == '\n';
+}
 
 struct FieldName {
     const char* text;
@@ -27,19 +33,23 @@ struct FieldName {
 
 // The name of a header field: the text before its colon, without trailing blanks.
 // A line without a colon has no name (length 0).
-FieldName NameOf(const LineNode& line) {
+FieldName NameOf(const LineNode& line)
+{
     const auto* colon = static_cast<const char*>(std::memchr(line.text, ':', static_cast<std::size_t>(line.length)));
     std::size_t length = colon ? static_cast<std::size_t>(colon - line.text) : 0;
-    while (length > 0 && (line.text[length - 1] == ' ' || line.text[length - 1] == '\t')) --length;
+    while (length > 0 && (line.text[length - 1] == ' ' || line.text[length - 1] == '\t'))
+        --length;
     return {line.text, length};
 }
 
-bool NameLess(const FieldName& a, const FieldName& b) {
+bool NameLess(const FieldName& a, const FieldName& b)
+{
     const std::size_t common = std::min(a.length, b.length);
     for (std::size_t i = 0; i < common; ++i) {
         const char x = FoldAscii(a.text[i]);
         const char y = FoldAscii(b.text[i]);
-        if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        if (x != y)
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
     }
     return a.length < b.length;
 }
@@ -53,15 +63,19 @@ public:
 
     // The text part's Content-Type line, and its Content- fields but the last
     // header line (normally the blank line), go up.
-    bool Collect(const MimePart& textPart) {
+    bool Collect(const MimePart& textPart)
+    {
         std::size_t capacity = 0;
-        for (const LineNode* line = textPart.headers.head; line; line = line->next) ++capacity;
+        for (const LineNode* line = textPart.headers.head; line; line = line->next)
+            ++capacity;
         names_ = static_cast<FieldName*>(mime::Allocate(capacity * sizeof(FieldName)));
-        if (!names_) return false;
+        if (!names_)
+            return false;
         for (const LineNode* line = textPart.headers.head; line; line = line->next) {
             if (line == textPart.contentTypeLine || (line != textPart.headers.tail && IsContentField(*line))) {
                 const FieldName name = NameOf(*line);
-                if (name.length > 0) names_[count_++] = name;
+                if (name.length > 0)
+                    names_[count_++] = name;
             }
         }
         std::sort(names_, names_ + count_, NameLess);
@@ -75,13 +89,15 @@ private:
     std::size_t count_ = 0;
 };
 
-}  // namespace
+} // namespace
 
-bool MimePart::NamesPlainText() const {
+bool MimePart::NamesPlainText() const
+{
     return contentTypeLine && FindNoCase(contentTypeLine->text, "text/plain");
 }
 
-MimePart* MimePart::SelectTextPart() {
+MimePart* MimePart::SelectTextPart()
+{
     MimePart* previous = nullptr;
     MimePart* chosen = firstChild;
     while (chosen && !chosen->NamesPlainText()) {
@@ -97,7 +113,8 @@ MimePart* MimePart::SelectTextPart() {
             previous = chosen;
             chosen = chosen->next;
         }
-        if (!chosen) return firstChild;
+        if (!chosen)
+            return firstChild;
     }
     if (previous) {
         previous->next = chosen->next;
@@ -107,7 +124,8 @@ MimePart* MimePart::SelectTextPart() {
     return chosen;
 }
 
-bool MimePart::StripToText() {
+bool MimePart::StripToText()
+{
     if (!firstChild) {
         if (next) {
             FreeChain(next);
@@ -127,8 +145,10 @@ bool MimePart::StripToText() {
 
     MimePart* textPart = SelectTextPart();
     // A text part that has children is itself reduced to its own text part first.
-    if ((textPart->next || textPart->firstChild) && !textPart->StripToText()) return false;
-    if (!CarryHeadersUp(*textPart) || !CarryBodyUp(*textPart)) return false;
+    if ((textPart->next || textPart->firstChild) && !textPart->StripToText())
+        return false;
+    if (!CarryHeadersUp(*textPart) || !CarryBodyUp(*textPart))
+        return false;
     FreeChain(firstChild);
     firstChild = nullptr;
     return true;
@@ -137,12 +157,15 @@ bool MimePart::StripToText() {
 // The text part's Content-Type line and its other Content- fields replace the
 // enclosing part's ones, in the text part's order, so that the message
 // declares each of them once, as the text part does.
-bool MimePart::CarryHeadersUp(const MimePart& textPart) {
+bool MimePart::CarryHeadersUp(const MimePart& textPart)
+{
     const LineNode* textType = textPart.contentTypeLine;
-    if (!textType) return ReplaceLineText(contentTypeLine, "Content-Type: \r\n");
+    if (!textType)
+        return ReplaceLineText(contentTypeLine, "Content-Type: \r\n");
 
     CarriedNames carried;
-    if (!carried.Collect(textPart)) return false;
+    if (!carried.Collect(textPart))
+        return false;
     for (LineNode* line = headers.head; line;) {
         LineNode* following = line->next;
         if (line != contentTypeLine && IsContentField(*line) && carried.Contains(NameOf(*line))) {
@@ -152,9 +175,11 @@ bool MimePart::CarryHeadersUp(const MimePart& textPart) {
     }
 
     for (const LineNode* line = textPart.headers.head; line != textType; line = line->next) {
-        if (IsContentField(*line) && !headers.InsertBefore(contentTypeLine, line->text)) return false;
+        if (IsContentField(*line) && !headers.InsertBefore(contentTypeLine, line->text))
+            return false;
     }
-    if (!ReplaceLineText(contentTypeLine, textType->text)) return false;
+    if (!ReplaceLineText(contentTypeLine, textType->text))
+        return false;
     LineNode* insertionPoint = contentTypeLine->next;
     for (const LineNode* line = textType->next; line && line != textPart.headers.tail; line = line->next) {
         if (!(insertionPoint ? headers.InsertBefore(insertionPoint, line->text) : headers.Append(line->text))) {
@@ -166,12 +191,16 @@ bool MimePart::CarryHeadersUp(const MimePart& textPart) {
 
 // The last body line is the line break before the next delimiter only when it
 // is blank; a last line of text is kept.
-bool MimePart::CarryBodyUp(const MimePart& textPart) {
-    if (!textPart.body.head) return true;
+bool MimePart::CarryBodyUp(const MimePart& textPart)
+{
+    if (!textPart.body.head)
+        return true;
     body.Clear();
     for (const LineNode* line = textPart.body.head; line; line = line->next) {
-        if (line == textPart.body.tail && IsBlankLine(*line)) break;
-        if (!body.Append(line->text, static_cast<std::size_t>(line->length))) return false;
+        if (line == textPart.body.tail && IsBlankLine(*line))
+            break;
+        if (!body.Append(line->text, static_cast<std::size_t>(line->length)))
+            return false;
     }
     return true;
 }

@@ -6,11 +6,17 @@
 #include "mime/mime_part.h"
 
 MessageStripper::MessageStripper()
-    : root_(nullptr), cursor_(nullptr), newSource_(nullptr), newLength_(0), parseStatus_(StripStatus::NotMultipart) {}
+    : root_(nullptr), cursor_(nullptr), newSource_(nullptr), newLength_(0), parseStatus_(StripStatus::NotMultipart)
+{
+}
 
-MessageStripper::~MessageStripper() { Discard(); }
+MessageStripper::~MessageStripper()
+{
+    Discard();
+}
 
-void MessageStripper::Discard() {
+void MessageStripper::Discard()
+{
     delete root_;
     root_ = nullptr;
     mime::Release(newSource_);
@@ -18,43 +24,56 @@ void MessageStripper::Discard() {
     newLength_ = 0;
 }
 
-StripStatus MessageStripper::Parse(const char* source) {
+StripStatus MessageStripper::Parse(const char* source)
+{
     Discard();
     cursor_ = source;
     parseStatus_ = StripStatus::NotMultipart;
-    if (!source) return parseStatus_;
+    if (!source)
+        return parseStatus_;
     root_ = new (std::nothrow) MimePart;
-    if (!root_) return parseStatus_ = StripStatus::OutOfMemory;
+    if (!root_)
+        return parseStatus_ = StripStatus::OutOfMemory;
     parseStatus_ = root_->Parse(cursor_, nullptr, BodyLines::ForReduction);
     if (parseStatus_ != StripStatus::Ok) {
         Discard();
         return parseStatus_;
     }
-    if (MimePart::partCount < 0) parseStatus_ = StripStatus::NotMultipart;
+    if (MimePart::partCount < 0)
+        parseStatus_ = StripStatus::NotMultipart;
     return parseStatus_;
 }
 
-const char* MessageStripper::NoticeCaption() const {
-    if (parseStatus_ != StripStatus::NotMultipart || !root_) return nullptr;
+const char* MessageStripper::NoticeCaption() const
+{
+    if (parseStatus_ != StripStatus::NotMultipart || !root_)
+        return nullptr;
     const LineList& headers = root_->headers;
-    if (headers.head == headers.tail) return cursor_;
+    if (headers.head == headers.tail)
+        return cursor_;
     for (const LineNode* line = headers.head; line != headers.tail; line = line->next) {
         const char* subject = std::strstr(line->text, "Subject:");
-        if (subject) return subject + 8;
+        if (subject)
+            return subject + 8;
     }
     return nullptr;
 }
 
-bool MessageStripper::HeaderContains(const char* needle) const {
-    if (!root_ || !needle) return false;
+bool MessageStripper::HeaderContains(const char* needle) const
+{
+    if (!root_ || !needle)
+        return false;
     for (const LineNode* line = root_->headers.head; line; line = line->next) {
-        if (std::strstr(line->text, needle)) return true;
+        if (std::strstr(line->text, needle))
+            return true;
     }
     return false;
 }
 
-StripStatus MessageStripper::Reduce() {
-    if (parseStatus_ != StripStatus::Ok || newSource_) return parseStatus_;
+StripStatus MessageStripper::Reduce()
+{
+    if (parseStatus_ != StripStatus::Ok || newSource_)
+        return parseStatus_;
     if (!root_->StripToText()) {
         Discard();
         return parseStatus_ = StripStatus::OutOfMemory;
@@ -67,6 +86,12 @@ StripStatus MessageStripper::Reduce() {
     return StripStatus::Ok;
 }
 
-const char* MessageStripper::NewSource() const { return newSource_; }
+const char* MessageStripper::NewSource() const
+{
+    return newSource_;
+}
 
-std::size_t MessageStripper::NewLength() const { return newLength_; }
+std::size_t MessageStripper::NewLength() const
+{
+    return newLength_;
+}

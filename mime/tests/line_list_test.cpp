@@ -9,7 +9,8 @@ namespace {
 using LineListTest = EngineTest;
 
 // Walks the list both ways and checks that the links agree.
-void ExpectConsistent(const LineList& list) {
+void ExpectConsistent(const LineList& list)
+{
     if (!list.head) {
         EXPECT_EQ(list.tail, nullptr);
         return;
@@ -25,7 +26,8 @@ void ExpectConsistent(const LineList& list) {
     EXPECT_EQ(last, list.tail);
 }
 
-TEST_F(LineListTest, AppendCopiesTheTextAndLinksAtTheTail) {
+TEST_F(LineListTest, AppendCopiesTheTextAndLinksAtTheTail)
+{
     LineList list;
     char text[] = "first\r\n";
     LineNode* first = list.Append(text);
@@ -37,7 +39,8 @@ TEST_F(LineListTest, AppendCopiesTheTextAndLinksAtTheTail) {
     ExpectConsistent(list);
 }
 
-TEST_F(LineListTest, InsertBeforeTheHeadMakesANewHeadAndKeepsTheTail) {
+TEST_F(LineListTest, InsertBeforeTheHeadMakesANewHeadAndKeepsTheTail)
+{
     LineList list;
     LineNode* a = list.Append("a");
     LineNode* c = list.Append("c");
@@ -49,7 +52,8 @@ TEST_F(LineListTest, InsertBeforeTheHeadMakesANewHeadAndKeepsTheTail) {
     ExpectConsistent(list);
 }
 
-TEST_F(LineListTest, UnlinkHandsTheNodeToTheCaller) {
+TEST_F(LineListTest, UnlinkHandsTheNodeToTheCaller)
+{
     LineList list;
     LineNode* only = list.Append("only\r\n");
     EXPECT_EQ(list.Unlink(only), only);
@@ -72,7 +76,8 @@ TEST_F(LineListTest, UnlinkHandsTheNodeToTheCaller) {
     ExpectConsistent(list);
 }
 
-TEST_F(LineListTest, ReplacedTextIsOwnedByTheNode) {
+TEST_F(LineListTest, ReplacedTextIsOwnedByTheNode)
+{
     LineList list;
     LineNode* node = list.Append("Content-Type: multipart/mixed\r\n");
     ASSERT_TRUE(ReplaceLineText(node, "Content-Type: text/plain\r\n"));
@@ -83,7 +88,8 @@ TEST_F(LineListTest, ReplacedTextIsOwnedByTheNode) {
 
 // Short lines share chunks, long ones get blocks of their own; lines of every
 // size, freed in any order, must come back intact and leave nothing behind.
-TEST_F(LineListTest, LinesOfAnySizeSurviveAnyOrderOfRelease) {
+TEST_F(LineListTest, LinesOfAnySizeSurviveAnyOrderOfRelease)
+{
     std::mt19937 random(7);
     LineList list;
     std::vector<std::string> expected;
@@ -96,12 +102,14 @@ TEST_F(LineListTest, LinesOfAnySizeSurviveAnyOrderOfRelease) {
     EXPECT_EQ(Lines(list), expected);
 
     std::vector<LineNode*> nodes;
-    for (LineNode* node = list.head; node; node = node->next) nodes.push_back(node);
+    for (LineNode* node = list.head; node; node = node->next)
+        nodes.push_back(node);
     std::shuffle(nodes.begin(), nodes.end(), random);
-    for (std::size_t i = 0; i < nodes.size() / 2; ++i) FreeLineNode(list.Unlink(nodes[i]));
+    for (std::size_t i = 0; i < nodes.size() / 2; ++i)
+        FreeLineNode(list.Unlink(nodes[i]));
     ExpectConsistent(list);
     list.Clear();
     EXPECT_EQ(list.head, nullptr);
 }
 
-}  // namespace
+} // namespace

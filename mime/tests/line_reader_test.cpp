@@ -7,13 +7,15 @@
 namespace {
 
 // Every line that ReadLine delivers from text with a buffer of max characters.
-std::vector<std::string> ReadAll(const char* text, std::int32_t max) {
+std::vector<std::string> ReadAll(const char* text, std::int32_t max)
+{
     std::vector<std::string> lines;
     std::vector<char> buffer(static_cast<std::size_t>(max));
     const char* cursor = text;
     for (;;) {
         const std::int32_t count = ReadLine(cursor, buffer.data(), max);
-        if (count == 0) break;
+        if (count == 0)
+            break;
         EXPECT_LE(count, max - 1);
         EXPECT_EQ(buffer[static_cast<std::size_t>(count)], '\0');
         lines.emplace_back(buffer.data(), static_cast<std::size_t>(count));
@@ -22,13 +24,15 @@ std::vector<std::string> ReadAll(const char* text, std::int32_t max) {
     return lines;
 }
 
-TEST(ReadLine, EveryKindOfLineBreakComesBackAsOneLf) {
+TEST(ReadLine, EveryKindOfLineBreakComesBackAsOneLf)
+{
     EXPECT_EQ(ReadAll("ab\r\nde\rfg\n\nhi", 100), (std::vector<std::string>{"ab\n", "de\n", "fg\n", "\n", "hi"}));
     EXPECT_EQ(ReadAll("\n\r", 100), (std::vector<std::string>{"\n", "\n"}));
     EXPECT_EQ(ReadAll("\r\r\n", 100), (std::vector<std::string>{"\n", "\n"}));
 }
 
-TEST(ReadLine, StaysOnTheTerminatorAtTheEnd) {
+TEST(ReadLine, StaysOnTheTerminatorAtTheEnd)
+{
     const char* text = "hi";
     const char* cursor = text;
     char buffer[8] = "xxxxxxx";
@@ -45,13 +49,15 @@ TEST(ReadLine, StaysOnTheTerminatorAtTheEnd) {
     EXPECT_STREQ(buffer, "hi");
 }
 
-TEST(ReadLine, LinesAtTheLimitOfTheBuffer) {
+TEST(ReadLine, LinesAtTheLimitOfTheBuffer)
+{
     EXPECT_EQ(ReadAll("abd\ne", 5), (std::vector<std::string>{"abd\n", "e"}));
     // max - 1 characters without a line break still fit whole.
     EXPECT_EQ(ReadAll("abcd", 5), (std::vector<std::string>{"abcd"}));
 }
 
-TEST(ReadLine, AnOverlongLineComesInPiecesWithoutLosingACharacter) {
+TEST(ReadLine, AnOverlongLineComesInPiecesWithoutLosingACharacter)
+{
     EXPECT_EQ(ReadAll("abcdefg\r\nh", 4), (std::vector<std::string>{"abc", "def", "g\n", "h"}));
     // The content fills the buffer exactly: its line break follows on its own.
     EXPECT_EQ(ReadAll("abcd\r\nxy", 5), (std::vector<std::string>{"abcd", "\n", "xy"}));
@@ -63,7 +69,8 @@ struct Param {
     std::string rest;
 };
 
-Param Next(char*& position) {
+Param Next(char*& position)
+{
     char* name = nullptr;
     char* value = nullptr;
     char* following = NextParam(position, name, value);
@@ -72,7 +79,8 @@ Param Next(char*& position) {
     return {name, value, following};
 }
 
-TEST(NextParam, QuotedValueThenPlainValue) {
+TEST(NextParam, QuotedValueThenPlainValue)
+{
     std::string text = " boundary=\"=_x y\"; charset=abc";
     char* position = text.data();
     const Param first = Next(position);
@@ -85,7 +93,8 @@ TEST(NextParam, QuotedValueThenPlainValue) {
     EXPECT_EQ(*position, '\0');
 }
 
-TEST(NextParam, NameRunsUpToTheEqualsSign) {
+TEST(NextParam, NameRunsUpToTheEqualsSign)
+{
     std::string blank = "charset =abc";
     char* position = blank.data();
     EXPECT_EQ(Next(position).name, "charset ");
@@ -95,7 +104,8 @@ TEST(NextParam, NameRunsUpToTheEqualsSign) {
     EXPECT_EQ(Next(position).name, "x; boundary");
 }
 
-TEST(NextParam, EmptyAndUnterminatedValues) {
+TEST(NextParam, EmptyAndUnterminatedValues)
+{
     std::string empty = "a=;b=c";
     char* position = empty.data();
     const Param param = Next(position);
@@ -112,7 +122,8 @@ TEST(NextParam, EmptyAndUnterminatedValues) {
     EXPECT_EQ(Next(position).value, "x\\");
 }
 
-TEST(NextParam, WithoutEqualsSignLeavesTheTextAlone) {
+TEST(NextParam, WithoutEqualsSignLeavesTheTextAlone)
+{
     std::string text = "; nothing here\r\n";
     char* name = text.data();
     char* value = text.data();
@@ -122,7 +133,8 @@ TEST(NextParam, WithoutEqualsSignLeavesTheTextAlone) {
     EXPECT_EQ(text, "; nothing here\r\n");
 }
 
-TEST(FindNoCase, FoldsAsciiLettersOnly) {
+TEST(FindNoCase, FoldsAsciiLettersOnly)
+{
     const char* line = "Content-Type: TEXT/Plain\r\n";
     EXPECT_EQ(FindNoCase(line, "text/plain"), line + 14);
     EXPECT_EQ(FindNoCase("text/plai", "text/plain"), nullptr);
@@ -132,4 +144,4 @@ TEST(FindNoCase, FoldsAsciiLettersOnly) {
     EXPECT_NE(FindNoCase("x\x82\xA0y", "\x82\xA0Y"), nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -23,14 +23,16 @@ const std::string kSimple = Crlf({
     "trailing",
 });
 
-TEST_F(ParseTest, SimpleMultipartGivesOneChildPerBodyPart) {
+TEST_F(ParseTest, SimpleMultipartGivesOneChildPerBodyPart)
+{
     MimePart root;
     const char* cursor = kSimple.c_str();
     ASSERT_EQ(root.Parse(cursor, nullptr), StripStatus::Ok);
     EXPECT_STREQ(cursor, "trailing\r\n");
     EXPECT_EQ(MimePart::partCount, 1);
-    EXPECT_EQ(Lines(root.headers), (std::vector<std::string>{"From: a@example.com\r\n",
-                                                             "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n", "\r\n"}));
+    EXPECT_EQ(Lines(root.headers),
+              (std::vector<std::string>{"From: a@example.com\r\n",
+                                        "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n", "\r\n"}));
     EXPECT_EQ(root.contentTypeLine, root.headers.head->next);
     EXPECT_STREQ(root.boundary, "XYZ");
     EXPECT_STREQ(root.type, "multipart");
@@ -45,7 +47,8 @@ TEST_F(ParseTest, SimpleMultipartGivesOneChildPerBodyPart) {
     EXPECT_EQ(root.epilogue.head, nullptr);
 }
 
-TEST_F(ParseTest, WithoutBoundaryEverythingStaysInTheRoot) {
+TEST_F(ParseTest, WithoutBoundaryEverythingStaysInTheRoot)
+{
     MimePart root;
     ASSERT_EQ(ParseText(root, "Subject: hi\nContent-Type: text/plain\n\n--XYZ\nbody"), StripStatus::Ok);
     EXPECT_EQ(MimePart::partCount, -1);
@@ -55,14 +58,16 @@ TEST_F(ParseTest, WithoutBoundaryEverythingStaysInTheRoot) {
     EXPECT_EQ(Lines(root.body), (std::vector<std::string>{"--XYZ\r\n", "body\r\n"}));
 }
 
-TEST_F(ParseTest, LoneCrAndLoneLfBecomeCrLf) {
+TEST_F(ParseTest, LoneCrAndLoneLfBecomeCrLf)
+{
     MimePart root;
     ASSERT_EQ(ParseText(root, "A: 1\rB: 2\n\r\rx\r\ny"), StripStatus::Ok);
     EXPECT_EQ(Lines(root.headers), (std::vector<std::string>{"A: 1\r\n", "B: 2\r\n", "\r\n"}));
     EXPECT_EQ(Lines(root.body), (std::vector<std::string>{"\r\n", "x\r\n", "y\r\n"}));
 }
 
-TEST_F(ParseTest, EmptySourceLeavesEverythingEmpty) {
+TEST_F(ParseTest, EmptySourceLeavesEverythingEmpty)
+{
     MimePart root;
     ASSERT_EQ(ParseText(root, ""), StripStatus::Ok);
     EXPECT_EQ(root.headers.head, nullptr);
@@ -70,9 +75,11 @@ TEST_F(ParseTest, EmptySourceLeavesEverythingEmpty) {
     EXPECT_EQ(MimePart::partCount, -1);
 }
 
-TEST_F(ParseTest, FoldedContentTypeIsOneLineAndItsBoundaryIsFound) {
+TEST_F(ParseTest, FoldedContentTypeIsOneLineAndItsBoundaryIsFound)
+{
     MimePart root;
-    const std::string source = Crlf({"CONTENT-type: Multipart/Mixed;", "\tBoundary=abc", "", "--abc", "", "x", "--abc--"});
+    const std::string source =
+        Crlf({"CONTENT-type: Multipart/Mixed;", "\tBoundary=abc", "", "--abc", "", "x", "--abc--"});
     ASSERT_EQ(ParseText(root, source), StripStatus::Ok);
     EXPECT_EQ(Lines(root.headers),
               (std::vector<std::string>{"CONTENT-type: Multipart/Mixed;\r\n\tBoundary=abc\r\n", "\r\n"}));
@@ -80,7 +87,8 @@ TEST_F(ParseTest, FoldedContentTypeIsOneLineAndItsBoundaryIsFound) {
     EXPECT_EQ(ChildCount(root), 1);
 }
 
-TEST_F(ParseTest, ContentTypeFieldsAreTakenApartAsWritten) {
+TEST_F(ParseTest, ContentTypeFieldsAreTakenApartAsWritten)
+{
     struct Case {
         const char* field;
         const char* type;
@@ -112,7 +120,8 @@ TEST_F(ParseTest, ContentTypeFieldsAreTakenApartAsWritten) {
     }
 }
 
-TEST_F(ParseTest, TypeAndSubtypeKeepTheirFirstFortyCharacters) {
+TEST_F(ParseTest, TypeAndSubtypeKeepTheirFirstFortyCharacters)
+{
     MimePart root;
     const std::string longToken(60, 'x');
     ASSERT_EQ(ParseText(root, "Content-Type: " + longToken + "/" + longToken + "\r\n"), StripStatus::Ok);
@@ -120,17 +129,19 @@ TEST_F(ParseTest, TypeAndSubtypeKeepTheirFirstFortyCharacters) {
     EXPECT_EQ(std::string(root.subtype), std::string(40, 'x'));
 }
 
-TEST_F(ParseTest, TheLastContentTypeFieldAndTheLastBoundaryCount) {
+TEST_F(ParseTest, TheLastContentTypeFieldAndTheLastBoundaryCount)
+{
     MimePart root;
-    const std::string source =
-        Crlf({"Content-Type: multipart/mixed; boundary=one", "X: y", "Content-Type: multipart/related", "", "--one", "", "a"});
+    const std::string source = Crlf({"Content-Type: multipart/mixed; boundary=one", "X: y",
+                                     "Content-Type: multipart/related", "", "--one", "", "a"});
     ASSERT_EQ(ParseText(root, source), StripStatus::Ok);
     EXPECT_STREQ(root.contentTypeLine->text, "Content-Type: multipart/related\r\n");
     EXPECT_STREQ(root.boundary, "one");
     EXPECT_EQ(ChildCount(root), 1);
 }
 
-TEST_F(ParseTest, DelimitersAreCaseSensitive) {
+TEST_F(ParseTest, DelimitersAreCaseSensitive)
+{
     MimePart root;
     ASSERT_EQ(ParseText(root, Crlf({"Content-Type: multipart/mixed; boundary=Abc", "", "--abc", "--ABC--"})),
               StripStatus::Ok);
@@ -138,10 +149,11 @@ TEST_F(ParseTest, DelimitersAreCaseSensitive) {
     EXPECT_EQ(Lines(root.body), (std::vector<std::string>{"--abc\r\n", "--ABC--\r\n"}));
 }
 
-TEST_F(ParseTest, ADelimiterWithTrailingBlankIsGivenBackToTheEnclosingPart) {
+TEST_F(ParseTest, ADelimiterWithTrailingBlankIsGivenBackToTheEnclosingPart)
+{
     MimePart root;
-    const std::string source = Crlf({"Content-Type: multipart/mixed; boundary=b", "", "--b", "", "one", "--b ",
-                                     "stray", "--b", "", "two", "--b--"});
+    const std::string source = Crlf({"Content-Type: multipart/mixed; boundary=b", "", "--b", "", "one", "--b ", "stray",
+                                     "--b", "", "two", "--b--"});
     ASSERT_EQ(ParseText(root, source), StripStatus::Ok);
     ASSERT_EQ(ChildCount(root), 2);
     EXPECT_EQ(Lines(root.firstChild->body), (std::vector<std::string>{"one\r\n"}));
@@ -149,7 +161,8 @@ TEST_F(ParseTest, ADelimiterWithTrailingBlankIsGivenBackToTheEnclosingPart) {
     EXPECT_EQ(Lines(root.firstChild->next->body), (std::vector<std::string>{"two\r\n"}));
 }
 
-TEST_F(ParseTest, ADelimiterInHeaderModeIsAHeaderLine) {
+TEST_F(ParseTest, ADelimiterInHeaderModeIsAHeaderLine)
+{
     MimePart root;
     const std::string source =
         Crlf({"Content-Type: multipart/mixed; boundary=b", "", "--b", "--b", "X: 1", "", "body", "--b--"});
@@ -159,12 +172,28 @@ TEST_F(ParseTest, ADelimiterInHeaderModeIsAHeaderLine) {
     EXPECT_EQ(MimePart::partCount, 0);
 }
 
-TEST_F(ParseTest, NestedMultipartKeepsItsEpilogue) {
+TEST_F(ParseTest, NestedMultipartKeepsItsEpilogue)
+{
     MimePart root;
-    const std::string source = Crlf({"Content-Type: multipart/mixed; boundary=outer", "", "--outer",
-                                     "Content-Type: multipart/alternative; boundary=inner", "", "inner preamble",
-                                     "--inner", "Content-Type: text/plain", "", "text", "--inner", "", "html",
-                                     "--inner--", "epilogue 1", "xxouter begins", "--outer", "", "attachment",
+    const std::string source = Crlf({"Content-Type: multipart/mixed; boundary=outer",
+                                     "",
+                                     "--outer",
+                                     "Content-Type: multipart/alternative; boundary=inner",
+                                     "",
+                                     "inner preamble",
+                                     "--inner",
+                                     "Content-Type: text/plain",
+                                     "",
+                                     "text",
+                                     "--inner",
+                                     "",
+                                     "html",
+                                     "--inner--",
+                                     "epilogue 1",
+                                     "xxouter begins",
+                                     "--outer",
+                                     "",
+                                     "attachment",
                                      "--outer--"});
     const char* cursor = source.c_str();
     ASSERT_EQ(root.Parse(cursor, nullptr), StripStatus::Ok);
@@ -180,7 +209,8 @@ TEST_F(ParseTest, NestedMultipartKeepsItsEpilogue) {
     EXPECT_EQ(root.epilogue.head, nullptr);
 }
 
-TEST_F(ParseTest, AnEmptyBoundaryDelimitsWithBareDashes) {
+TEST_F(ParseTest, AnEmptyBoundaryDelimitsWithBareDashes)
+{
     MimePart root;
     const std::string source = Crlf({"Content-Type: multipart/mixed; boundary=\"\"", "", "--",
                                      "Content-Type: multipart/alternative; boundary=in", "", "--in", "", "a", "--in--",
@@ -195,7 +225,8 @@ TEST_F(ParseTest, AnEmptyBoundaryDelimitsWithBareDashes) {
     EXPECT_EQ(Lines(root.body), (std::vector<std::string>{"tail\r\n"}));
 }
 
-TEST_F(ParseTest, NestingIsRefusedBelowTheDepthLimit) {
+TEST_F(ParseTest, NestingIsRefusedBelowTheDepthLimit)
+{
     // Each level opens a multipart inside the one before it.
     auto nested = [](int levels) {
         std::string source;
@@ -212,14 +243,17 @@ TEST_F(ParseTest, NestingIsRefusedBelowTheDepthLimit) {
     EXPECT_EQ(ParseText(tooDeep, nested(kMaxNestingDepth + 1)), StripStatus::TooDeep);
 }
 
-TEST_F(ParseTest, LinesOfAnyLengthAreKeptWhole) {
+TEST_F(ParseTest, LinesOfAnyLengthAreKeptWhole)
+{
     const std::string longLine(200000, 'q');
     std::string folded = "Subject: start";
-    for (int i = 0; i < 6000; ++i) folded += "\r\n continuation " + std::to_string(i);
+    for (int i = 0; i < 6000; ++i)
+        folded += "\r\n continuation " + std::to_string(i);
     MimePart root;
-    ASSERT_EQ(ParseText(root, folded + "\r\nX-Long: " + longLine + "\n\n" + longLine + "\r" + longLine), StripStatus::Ok);
+    ASSERT_EQ(ParseText(root, folded + "\r\nX-Long: " + longLine + "\n\n" + longLine + "\r" + longLine),
+              StripStatus::Ok);
     EXPECT_EQ(Lines(root.headers), (std::vector<std::string>{folded + "\r\n", "X-Long: " + longLine + "\r\n", "\r\n"}));
     EXPECT_EQ(Lines(root.body), (std::vector<std::string>{longLine + "\r\n", longLine + "\r\n"}));
 }
 
-}  // namespace
+} // namespace

@@ -9,13 +9,16 @@ using ReduceTest = EngineTest;
 const char kMixed[] = "Content-Type: multipart/mixed; boundary=b";
 
 // A multipart/mixed message with the given header lines and body parts.
-std::string Message(const std::vector<std::string>& headers, const std::vector<std::vector<std::string>>& parts) {
+std::string Message(const std::vector<std::string>& headers, const std::vector<std::vector<std::string>>& parts)
+{
     std::string source = Crlf(headers) + "\r\n";
-    for (const auto& part : parts) source += "--b\r\n" + Crlf(part);
+    for (const auto& part : parts)
+        source += "--b\r\n" + Crlf(part);
     return source + "--b--\r\n";
 }
 
-std::string Reduced(const std::string& source) {
+std::string Reduced(const std::string& source)
+{
     MimePart root;
     EXPECT_EQ(ParseText(root, source), StripStatus::Ok);
     EXPECT_GE(MimePart::partCount, 0);
@@ -28,7 +31,8 @@ std::string Reduced(const std::string& source) {
 const std::vector<std::string> kAttachment = {"Content-Type: application/pdf; name=a.pdf",
                                               "Content-Transfer-Encoding: base64", "", "JVBERi0xLjQK"};
 
-TEST_F(ReduceTest, TheTextPartReplacesTheMultipart) {
+TEST_F(ReduceTest, TheTextPartReplacesTheMultipart)
+{
     const std::string source =
         Message({"From: a", "MIME-Version: 1.0", kMixed},
                 {{"Content-Type: text/plain; charset=us-ascii", "Content-Transfer-Encoding: 7bit", "", "hello", ""},
@@ -37,7 +41,8 @@ TEST_F(ReduceTest, TheTextPartReplacesTheMultipart) {
                                      "Content-Transfer-Encoding: 7bit", "", "hello"}));
 }
 
-TEST_F(ReduceTest, TheTextPartIsFoundWhereverItStandsAndHoweverItIsWritten) {
+TEST_F(ReduceTest, TheTextPartIsFoundWhereverItStandsAndHoweverItIsWritten)
+{
     for (const char* contentType :
          {"Content-Type: text/plain", "content-type: TEXT/PLAIN", "Content-Type: application/x; name=\"text/plain\""}) {
         const std::vector<std::string> text = {contentType, "", "text", ""};
@@ -46,7 +51,8 @@ TEST_F(ReduceTest, TheTextPartIsFoundWhereverItStandsAndHoweverItIsWritten) {
     }
 }
 
-TEST_F(ReduceTest, SelectTextPartMovesTheChosenChildToTheFront) {
+TEST_F(ReduceTest, SelectTextPartMovesTheChosenChildToTheFront)
+{
     MimePart root;
     ASSERT_EQ(ParseText(root, Message({kMixed}, {{"", "a"}, {"Content-Type: text/plain", "", "t"}, {"", "c"}})),
               StripStatus::Ok);
@@ -63,16 +69,18 @@ TEST_F(ReduceTest, SelectTextPartMovesTheChosenChildToTheFront) {
     EXPECT_EQ(childless.SelectTextPart(), nullptr);
 }
 
-TEST_F(ReduceTest, WithoutAnyTextPartTheFirstChildIsUsed) {
-    EXPECT_EQ(Reduced(Message({kMixed}, {kAttachment, {"Content-Type: image/png", "", "png"}})),
-              Crlf({"Content-Type: application/pdf; name=a.pdf", "Content-Transfer-Encoding: base64", "",
-                    "JVBERi0xLjQK"}));
+TEST_F(ReduceTest, WithoutAnyTextPartTheFirstChildIsUsed)
+{
+    EXPECT_EQ(
+        Reduced(Message({kMixed}, {kAttachment, {"Content-Type: image/png", "", "png"}})),
+        Crlf({"Content-Type: application/pdf; name=a.pdf", "Content-Transfer-Encoding: base64", "", "JVBERi0xLjQK"}));
     // A chosen part without a Content-Type line leaves an empty one.
     EXPECT_EQ(Reduced(Message({"Content-Transfer-Encoding: 7bit", kMixed}, {{"X: 1", "", "plain words"}, kAttachment})),
               Crlf({"Content-Transfer-Encoding: 7bit", "Content-Type: ", "", "plain words"}));
 }
 
-TEST_F(ReduceTest, OnlyABlankLastLineIsDropped) {
+TEST_F(ReduceTest, OnlyABlankLastLineIsDropped)
+{
     const std::vector<std::string> headers = {kMixed};
     EXPECT_EQ(Reduced(Message(headers, {{"Content-Type: text/plain", "", "one", "two"}, kAttachment})),
               Crlf({"Content-Type: text/plain", "", "one", "two"}));
@@ -85,12 +93,24 @@ TEST_F(ReduceTest, OnlyABlankLastLineIsDropped) {
               Crlf({"Content-Type: text/plain", "", "preamble"}));
 }
 
-const std::vector<std::string> kAlternative = {
-    "Content-Type: multipart/alternative; boundary=alt", "", "--alt", "Content-Type: text/plain; charset=utf-8",
-    "Content-Transfer-Encoding: quoted-printable", "", "the text", "", "--alt", "Content-Type: text/html", "",
-    "<p>the text</p>", "", "--alt--", ""};
+const std::vector<std::string> kAlternative = {"Content-Type: multipart/alternative; boundary=alt",
+                                               "",
+                                               "--alt",
+                                               "Content-Type: text/plain; charset=utf-8",
+                                               "Content-Transfer-Encoding: quoted-printable",
+                                               "",
+                                               "the text",
+                                               "",
+                                               "--alt",
+                                               "Content-Type: text/html",
+                                               "",
+                                               "<p>the text</p>",
+                                               "",
+                                               "--alt--",
+                                               ""};
 
-TEST_F(ReduceTest, ATextPartInsideAnAlternativeComesOutAsText) {
+TEST_F(ReduceTest, ATextPartInsideAnAlternativeComesOutAsText)
+{
     // The alternative first, with an attachment after it.
     EXPECT_EQ(Reduced(Message({kMixed}, {kAlternative, kAttachment})),
               Crlf({"Content-Type: text/plain; charset=utf-8", "Content-Transfer-Encoding: quoted-printable", "",
@@ -105,7 +125,8 @@ TEST_F(ReduceTest, ATextPartInsideAnAlternativeComesOutAsText) {
                     "the text"}));
 }
 
-TEST_F(ReduceTest, ContentFieldsOfTheTextPartReplaceThoseOfTheMessage) {
+TEST_F(ReduceTest, ContentFieldsOfTheTextPartReplaceThoseOfTheMessage)
+{
     const std::string source = Message(
         {"From: a", "CONTENT-TRANSFER-ENCODING : 7bit", kMixed, "Content-Language: en", "Content-Type: x/y"},
         {{"Content-Transfer-Encoding: base64", "X-Note: stays behind", "Content-Type: text/plain; charset=utf-8",
@@ -114,15 +135,16 @@ TEST_F(ReduceTest, ContentFieldsOfTheTextPartReplaceThoseOfTheMessage) {
     MimePart root;
     ASSERT_EQ(ParseText(root, source), StripStatus::Ok);
     ASSERT_TRUE(root.StripToText());
-    EXPECT_EQ(Lines(root.headers),
-              (std::vector<std::string>{"From: a\r\n", "Content-Language: en\r\n",
-                                        "Content-Transfer-Encoding: base64\r\n",
-                                        "Content-Type: text/plain; charset=utf-8\r\n", "Content-Disposition: inline\r\n",
-                                        "X-After: carried\r\n", "\r\n"}));
+    EXPECT_EQ(
+        Lines(root.headers),
+        (std::vector<std::string>{"From: a\r\n", "Content-Language: en\r\n", "Content-Transfer-Encoding: base64\r\n",
+                                  "Content-Type: text/plain; charset=utf-8\r\n", "Content-Disposition: inline\r\n",
+                                  "X-After: carried\r\n", "\r\n"}));
     EXPECT_EQ(Lines(root.body), (std::vector<std::string>{"aGVsbG8=\r\n"}));
 }
 
-TEST_F(ReduceTest, AChildlessPartWithoutSiblingsLosesItsContentFields) {
+TEST_F(ReduceTest, AChildlessPartWithoutSiblingsLosesItsContentFields)
+{
     MimePart part;
     ASSERT_EQ(ParseText(part, Crlf({"X-Before: 1", "Content-Type: text/plain", "Content-Transfer-Encoding: 7bit",
                                     "content-disposition: inline", "", "body"})),
@@ -133,7 +155,8 @@ TEST_F(ReduceTest, AChildlessPartWithoutSiblingsLosesItsContentFields) {
     EXPECT_EQ(part.contentTypeLine, nullptr);
 }
 
-TEST_F(ReduceTest, AChildlessPartWithSiblingsOutlivesThem) {
+TEST_F(ReduceTest, AChildlessPartWithSiblingsOutlivesThem)
+{
     MimePart root;
     ASSERT_EQ(ParseText(root, Message({kMixed}, {{"", "a"}, {"", "b"}, {"", "c"}})), StripStatus::Ok);
     ASSERT_TRUE(root.firstChild->StripToText());
@@ -142,4 +165,4 @@ TEST_F(ReduceTest, AChildlessPartWithSiblingsOutlivesThem) {
     EXPECT_EQ(MimePart::partCount, -1);
 }
 
-}  // namespace
+} // namespace

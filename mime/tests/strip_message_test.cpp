@@ -15,10 +15,12 @@ struct Outcome {
     std::string source;
 };
 
-Outcome Strip(const std::string& message) {
+Outcome Strip(const std::string& message)
+{
     MessageStripper stripper;
     StripStatus status = stripper.Parse(message.c_str());
-    if (status == StripStatus::Ok) status = stripper.Reduce();
+    if (status == StripStatus::Ok)
+        status = stripper.Reduce();
     if (status != StripStatus::Ok) {
         EXPECT_EQ(stripper.NewSource(), nullptr);
         return {status, {}};
@@ -29,22 +31,45 @@ Outcome Strip(const std::string& message) {
 
 const char kMixedHeader[] = "Content-Type: multipart/mixed; boundary=b";
 
-const std::string kMessage =
-    Crlf({"From: sender@example.com", "Subject: =?ISO-2022-JP?B?GyRCJD0kbBsoQg==?=", "MIME-Version: 1.0",
-          "Content-Type: multipart/mixed;", "\tboundary=\"----=_outer\"", "Content-Transfer-Encoding: 7bit", "",
-          "This is a multi-part message in MIME format.", "", "------=_outer",
-          "Content-Type: multipart/alternative; boundary=inner", "", "--inner",
-          "Content-Transfer-Encoding: base64", "Content-Type: text/plain; charset=ISO-2022-JP", "",
-          "GyRCJDMkcyRLJEEkTxsoQg==", "", "--inner", "Content-Type: text/html", "", "<p>html</p>", "--inner--",
-          "", "------=_outer", "Content-Type: application/octet-stream; name=\"a.bin\"",
-          "Content-Disposition: attachment", "", "AAECAwQFBgcICQ==", "------=_outer--", ""});
+const std::string kMessage = Crlf({"From: sender@example.com",
+                                   "Subject: =?ISO-2022-JP?B?GyRCJD0kbBsoQg==?=",
+                                   "MIME-Version: 1.0",
+                                   "Content-Type: multipart/mixed;",
+                                   "\tboundary=\"----=_outer\"",
+                                   "Content-Transfer-Encoding: 7bit",
+                                   "",
+                                   "This is a multi-part message in MIME format.",
+                                   "",
+                                   "------=_outer",
+                                   "Content-Type: multipart/alternative; boundary=inner",
+                                   "",
+                                   "--inner",
+                                   "Content-Transfer-Encoding: base64",
+                                   "Content-Type: text/plain; charset=ISO-2022-JP",
+                                   "",
+                                   "GyRCJDMkcyRLJEEkTxsoQg==",
+                                   "",
+                                   "--inner",
+                                   "Content-Type: text/html",
+                                   "",
+                                   "<p>html</p>",
+                                   "--inner--",
+                                   "",
+                                   "------=_outer",
+                                   "Content-Type: application/octet-stream; name=\"a.bin\"",
+                                   "Content-Disposition: attachment",
+                                   "",
+                                   "AAECAwQFBgcICQ==",
+                                   "------=_outer--",
+                                   ""});
 
 const std::string kStripped =
     Crlf({"From: sender@example.com", "Subject: =?ISO-2022-JP?B?GyRCJD0kbBsoQg==?=", "MIME-Version: 1.0",
           "Content-Transfer-Encoding: base64", "Content-Type: text/plain; charset=ISO-2022-JP", "",
           "GyRCJDMkcyRLJEEkTxsoQg=="});
 
-TEST_F(StripMessageTest, AMultipartMessageIsReducedToItsText) {
+TEST_F(StripMessageTest, AMultipartMessageIsReducedToItsText)
+{
     MessageStripper stripper;
     ASSERT_EQ(stripper.Parse(kMessage.c_str()), StripStatus::Ok);
     EXPECT_EQ(stripper.NoticeCaption(), nullptr);
@@ -58,47 +83,83 @@ TEST_F(StripMessageTest, AMultipartMessageIsReducedToItsText) {
 }
 
 // The reduction of a tree that holds every body line.
-std::string ReducedInFull(const std::string& message) {
+std::string ReducedInFull(const std::string& message)
+{
     MimePart root;
     EXPECT_EQ(ParseText(root, message), StripStatus::Ok);
     EXPECT_TRUE(root.StripToText());
     return SerializeText(root);
 }
 
-TEST_F(StripMessageTest, BodiesThatNoReductionReachesAreNotStored) {
-    const std::string message =
-        Crlf({kMixedHeader, "", "preamble", "--b", "Content-Type: image/png", "", "first child", "--b",
-              "Content-Type: application/pdf", "", "never chosen", "--b", "Content-Type: text/plain", "", "text", "--b",
-              "Content-Type: multipart/alternative; boundary=a", "", "inner preamble", "--a", "", "inner first",
-              "--a", "", "inner second", "--a--", "--b--"});
+TEST_F(StripMessageTest, BodiesThatNoReductionReachesAreNotStored)
+{
+    const std::string message = Crlf({kMixedHeader,
+                                      "",
+                                      "preamble",
+                                      "--b",
+                                      "Content-Type: image/png",
+                                      "",
+                                      "first child",
+                                      "--b",
+                                      "Content-Type: application/pdf",
+                                      "",
+                                      "never chosen",
+                                      "--b",
+                                      "Content-Type: text/plain",
+                                      "",
+                                      "text",
+                                      "--b",
+                                      "Content-Type: multipart/alternative; boundary=a",
+                                      "",
+                                      "inner preamble",
+                                      "--a",
+                                      "",
+                                      "inner first",
+                                      "--a",
+                                      "",
+                                      "inner second",
+                                      "--a--",
+                                      "--b--"});
     MimePart root;
     const char* cursor = message.c_str();
     ASSERT_EQ(root.Parse(cursor, nullptr, BodyLines::ForReduction), StripStatus::Ok);
     std::vector<std::vector<std::string>> bodies;
-    for (const MimePart* child = root.firstChild; child; child = child->next) bodies.push_back(Lines(child->body));
-    EXPECT_EQ(bodies, (std::vector<std::vector<std::string>>{
-                          {"first child\r\n"}, {}, {"text\r\n"}, {"inner preamble\r\n"}}));
+    for (const MimePart* child = root.firstChild; child; child = child->next)
+        bodies.push_back(Lines(child->body));
+    EXPECT_EQ(bodies,
+              (std::vector<std::vector<std::string>>{{"first child\r\n"}, {}, {"text\r\n"}, {"inner preamble\r\n"}}));
     const MimePart& alternative = *root.firstChild->next->next->next;
     EXPECT_EQ(Lines(alternative.firstChild->body), (std::vector<std::string>{"inner first\r\n"}));
     EXPECT_EQ(alternative.firstChild->next->body.head, nullptr);
     EXPECT_EQ(Lines(root.body), (std::vector<std::string>{"preamble\r\n"}));
 }
 
-TEST_F(StripMessageTest, LeavingThoseBodiesOutChangesNoResult) {
+TEST_F(StripMessageTest, LeavingThoseBodiesOutChangesNoResult)
+{
     const std::vector<std::string> attachment = {"Content-Type: application/pdf", "", "JVBERi0="};
     const std::vector<std::string> text = {"Content-Type: text/plain", "", "words", ""};
-    const std::vector<std::string> alternative = {"Content-Type: multipart/alternative; boundary=a", "", "alt preamble",
-                                                  "--a", "Content-Type: text/html", "", "<p>", "--a",
-                                                  "Content-Type: text/plain", "", "alt words", "--a--"};
+    const std::vector<std::string> alternative = {"Content-Type: multipart/alternative; boundary=a",
+                                                  "",
+                                                  "alt preamble",
+                                                  "--a",
+                                                  "Content-Type: text/html",
+                                                  "",
+                                                  "<p>",
+                                                  "--a",
+                                                  "Content-Type: text/plain",
+                                                  "",
+                                                  "alt words",
+                                                  "--a--"};
     const std::vector<std::string> emptyText = {"Content-Type: text/plain", ""};
     auto message = [](const std::vector<std::vector<std::string>>& parts) {
         std::string source = Crlf({kMixedHeader, "", "preamble"});
-        for (const auto& part : parts) source += "--b\r\n" + Crlf(part);
+        for (const auto& part : parts)
+            source += "--b\r\n" + Crlf(part);
         return source + "--b--\r\n";
     };
     const std::vector<std::vector<std::vector<std::string>>> layouts = {
-        {text, attachment},      {attachment, text},        {attachment, attachment},  {attachment, alternative},
-        {alternative, attachment}, {emptyText, attachment}, {attachment, emptyText},   {{"", "no type"}, attachment},
+        {text, attachment},        {attachment, text},      {attachment, attachment}, {attachment, alternative},
+        {alternative, attachment}, {emptyText, attachment}, {attachment, emptyText},  {{"", "no type"}, attachment},
     };
     for (const auto& layout : layouts) {
         const std::string source = message(layout);
@@ -109,7 +170,8 @@ TEST_F(StripMessageTest, LeavingThoseBodiesOutChangesNoResult) {
     EXPECT_EQ(Strip(kMessage).source, ReducedInFull(kMessage));
 }
 
-TEST_F(StripMessageTest, TheHtmlTestIsCaseSensitiveAndLooksAtTheMessageHeaderOnly) {
+TEST_F(StripMessageTest, TheHtmlTestIsCaseSensitiveAndLooksAtTheMessageHeaderOnly)
+{
     MessageStripper stripper;
     ASSERT_EQ(stripper.Parse(Crlf({"Content-Type: text/html; boundary=b", "", "--b", "", "x", "--b--"}).c_str()),
               StripStatus::Ok);
@@ -119,10 +181,11 @@ TEST_F(StripMessageTest, TheHtmlTestIsCaseSensitiveAndLooksAtTheMessageHeaderOnl
     EXPECT_FALSE(lower.HeaderContains("Content-Type: text/html"));
 }
 
-TEST_F(StripMessageTest, ASinglePartMessageIsLeftAloneWithTheCaptionForItsNotice) {
+TEST_F(StripMessageTest, ASinglePartMessageIsLeftAloneWithTheCaptionForItsNotice)
+{
     struct Case {
         std::string source;
-        const char* caption;  // null: the default caption
+        const char* caption; // null: the default caption
     };
     const Case cases[] = {
         {Crlf({"From: a", "Subject: Hello", "", "body"}), " Hello\r\n"},
@@ -152,7 +215,8 @@ TEST_F(StripMessageTest, ASinglePartMessageIsLeftAloneWithTheCaptionForItsNotice
     EXPECT_FALSE(none.HeaderContains("x"));
 }
 
-TEST_F(StripMessageTest, EveryParseStartsFromAFreshPartCount) {
+TEST_F(StripMessageTest, EveryParseStartsFromAFreshPartCount)
+{
     for (int round = 0; round < 3; ++round) {
         EXPECT_EQ(Strip(kMessage).status, StripStatus::Ok);
         EXPECT_EQ(MimePart::partCount, -1);
@@ -163,7 +227,8 @@ TEST_F(StripMessageTest, EveryParseStartsFromAFreshPartCount) {
 
 // Stress: sizes that would break a naive engine, each checked for its outcome.
 // They run on a stack of 1 MiB, the default of a Windows thread such as the host's.
-void RunOnSmallStack(const std::function<void()>& work) {
+void RunOnSmallStack(const std::function<void()>& work)
+{
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setstacksize(&attributes, 1 << 20);
@@ -177,9 +242,12 @@ void RunOnSmallStack(const std::function<void()>& work) {
     pthread_attr_destroy(&attributes);
 }
 
-TEST_F(StripMessageTest, AHundredThousandSiblings) {
-    std::string message = "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nkept\r\n";
-    for (int i = 1; i < 100000; ++i) message += "--b\r\n\r\n" + std::to_string(i) + "\r\n";
+TEST_F(StripMessageTest, AHundredThousandSiblings)
+{
+    std::string message =
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nkept\r\n";
+    for (int i = 1; i < 100000; ++i)
+        message += "--b\r\n\r\n" + std::to_string(i) + "\r\n";
     RunOnSmallStack([&] {
         {
             MessageStripper parsedOnly;
@@ -192,7 +260,8 @@ TEST_F(StripMessageTest, AHundredThousandSiblings) {
     });
 }
 
-TEST_F(StripMessageTest, NestingAThousandDeepIsRefused) {
+TEST_F(StripMessageTest, NestingAThousandDeepIsRefused)
+{
     std::string message;
     for (int level = 0; level < 1000; ++level) {
         message += "Content-Type: multipart/mixed; boundary=\"" + std::to_string(level) + "=\"\r\n\r\n--" +
@@ -208,7 +277,8 @@ TEST_F(StripMessageTest, NestingAThousandDeepIsRefused) {
     });
 }
 
-TEST_F(StripMessageTest, ALongLineInTheTextIsKeptWhole) {
+TEST_F(StripMessageTest, ALongLineInTheTextIsKeptWhole)
+{
     const std::string longLine(70000, 'w');
     const std::string longHeader = "X-Long: " + std::string(70000, 'h') + "\r\n\t" + std::string(70000, 'f');
     const Outcome outcome =
@@ -222,11 +292,15 @@ TEST_F(StripMessageTest, ALongLineInTheTextIsKeptWhole) {
 long allocationNumber = 0;
 long failingAllocation = 0;
 
-bool FailOneAllocation() { return ++allocationNumber != failingAllocation; }
+bool FailOneAllocation()
+{
+    return ++allocationNumber != failingAllocation;
+}
 
 class FailingAllocations {
 public:
-    explicit FailingAllocations(long which) {
+    explicit FailingAllocations(long which)
+    {
         allocationNumber = 0;
         failingAllocation = which;
         mime::SetAllocationGate(FailOneAllocation);
@@ -234,7 +308,8 @@ public:
     ~FailingAllocations() { mime::SetAllocationGate(nullptr); }
 };
 
-TEST_F(StripMessageTest, AnyFailedAllocationEndsTheStripCleanly) {
+TEST_F(StripMessageTest, AnyFailedAllocationEndsTheStripCleanly)
+{
     // A header line longer than the first line buffer takes the paths that grow it.
     const std::string longHeader = "X-Long: " + std::string(70000, 'z') + "\r\n";
     const std::string message = longHeader + kMessage;
@@ -260,4 +335,4 @@ TEST_F(StripMessageTest, AnyFailedAllocationEndsTheStripCleanly) {
     EXPECT_GT(which, 40);
 }
 
-}  // namespace
+} // namespace

@@ -13,43 +13,53 @@
 // Every test ends by checking that the engine freed all it built.
 class EngineTest : public ::testing::Test {
 protected:
-    void TearDown() override {
+    void TearDown() override
+    {
         EXPECT_EQ(mime::LiveBlocks(), 0u) << "blocks of the engine were not released";
         MimePart::partCount = -1;
     }
 };
 
-inline std::vector<std::string> Lines(const LineList& list) {
+inline std::vector<std::string> Lines(const LineList& list)
+{
     std::vector<std::string> lines;
-    for (const LineNode* node = list.head; node; node = node->next) lines.emplace_back(node->text, node->length);
+    for (const LineNode* node = list.head; node; node = node->next)
+        lines.emplace_back(node->text, node->length);
     return lines;
 }
 
-inline std::string SerializeText(const MimePart& part) {
+inline std::string SerializeText(const MimePart& part)
+{
     std::size_t length = 0;
     char* text = part.Serialize(length);
     EXPECT_NE(text, nullptr);
-    if (!text) return {};
+    if (!text)
+        return {};
     std::string result(text, length);
     EXPECT_EQ(std::strlen(text), length);
     mime::Release(text);
     return result;
 }
 
-inline StripStatus ParseText(MimePart& part, const std::string& source) {
+inline StripStatus ParseText(MimePart& part, const std::string& source)
+{
     const char* cursor = source.c_str();
     return part.Parse(cursor, nullptr);
 }
 
-inline int ChildCount(const MimePart& part) {
+inline int ChildCount(const MimePart& part)
+{
     int count = 0;
-    for (const MimePart* child = part.firstChild; child; child = child->next) ++count;
+    for (const MimePart* child = part.firstChild; child; child = child->next)
+        ++count;
     return count;
 }
 
 // Joins lines, each followed by CR LF.
-inline std::string Crlf(const std::vector<std::string>& lines) {
+inline std::string Crlf(const std::vector<std::string>& lines)
+{
     std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
+    for (const std::string& line : lines)
+        text += line + "\r\n";
     return text;
 }

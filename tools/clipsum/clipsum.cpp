@@ -19,50 +19,49 @@ constexpr int kExitFileFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kGoOn = -1; // ParseOptions: the files are to be handled
 
-const char kUsage[] =
-    "Usage: clipsum strip (--in-place | --stdout | --dry-run) [options] FILE...\n"
-    "\n"
-    "Removes the attachments from mail messages stored as files: each multipart\n"
-    "message is reduced to its plain-text part, exactly as the TlClipsum plug-in\n"
-    "does in the mail client. Files are read and written as bytes, never\n"
-    "translated: a stripped message ends its lines with CR LF, as the plug-in\n"
-    "stores it, and a message left alone keeps every byte.\n"
-    "\n"
-    "Choose one of:\n"
-    "  --in-place         replace each FILE with its stripped form. The new message\n"
-    "                     is written to a temporary file in the same directory,\n"
-    "                     forced to the disk and renamed over FILE, so a crash leaves\n"
-    "                     either the old or the new message, never a part of one.\n"
-    "  --stdout           write the message as it would be stored afterwards to\n"
-    "                     standard output (the stripped form, or the original bytes\n"
-    "                     when it is left alone); exactly one FILE. The report goes\n"
-    "                     to standard error.\n"
-    "  --dry-run          report what would change and write nothing.\n"
-    "Without one of them clipsum changes nothing and exits with status 2.\n"
-    "\n"
-    "Options:\n"
-    "  --backup-dir DIR   with --in-place: before a file is changed, save its\n"
-    "                     original in DIR under the same name (NAME.1, NAME.2, ...\n"
-    "                     when that name is taken; no copy is ever overwritten). If\n"
-    "                     the copy cannot be saved, the file is left unchanged.\n"
-    "                     Files that are left alone are not copied.\n"
-    "  --keep-html        leave alone a message whose header holds the text\n"
-    "                     \"Content-Type: text/html\" (compared case-sensitively),\n"
-    "                     like the plug-in's setting for HTML messages.\n"
-    "  --help             show this text.\n"
-    "  --                 end of options: every later argument is a FILE.\n"
-    "\n"
-    "A message is left alone, unchanged, when it is not multipart, when --keep-html\n"
-    "applies, when it is nested more than 64 levels deep, or when memory runs out.\n"
-    "A file that is missing, unreadable, empty, larger than 512 MiB or holds a NUL\n"
-    "byte is not a message clipsum can handle: it gets an error line, is never\n"
-    "changed, and the other files are still handled.\n"
-    "\n"
-    "Each file gets one report line; a summary follows: how many files were\n"
-    "stripped and left alone, and their bytes before and after.\n"
-    "\n"
-    "Exit status: 0 when every file was stripped or left alone, 1 when any file\n"
-    "could not be read or written, 2 for a usage error.\n";
+const char kUsage[] = "Usage: clipsum strip (--in-place | --stdout | --dry-run) [options] FILE...\n"
+                      "\n"
+                      "Removes the attachments from mail messages stored as files: each multipart\n"
+                      "message is reduced to its plain-text part, exactly as the TlClipsum plug-in\n"
+                      "does in the mail client. Files are read and written as bytes, never\n"
+                      "translated: a stripped message ends its lines with CR LF, as the plug-in\n"
+                      "stores it, and a message left alone keeps every byte.\n"
+                      "\n"
+                      "Choose one of:\n"
+                      "  --in-place         replace each FILE with its stripped form. The new message\n"
+                      "                     is written to a temporary file in the same directory,\n"
+                      "                     forced to the disk and renamed over FILE, so a crash leaves\n"
+                      "                     either the old or the new message, never a part of one.\n"
+                      "  --stdout           write the message as it would be stored afterwards to\n"
+                      "                     standard output (the stripped form, or the original bytes\n"
+                      "                     when it is left alone); exactly one FILE. The report goes\n"
+                      "                     to standard error.\n"
+                      "  --dry-run          report what would change and write nothing.\n"
+                      "Without one of them clipsum changes nothing and exits with status 2.\n"
+                      "\n"
+                      "Options:\n"
+                      "  --backup-dir DIR   with --in-place: before a file is changed, save its\n"
+                      "                     original in DIR under the same name (NAME.1, NAME.2, ...\n"
+                      "                     when that name is taken; no copy is ever overwritten). If\n"
+                      "                     the copy cannot be saved, the file is left unchanged.\n"
+                      "                     Files that are left alone are not copied.\n"
+                      "  --keep-html        leave alone a message whose header holds the text\n"
+                      "                     \"Content-Type: text/html\" (compared case-sensitively),\n"
+                      "                     like the plug-in's setting for HTML messages.\n"
+                      "  --help             show this text.\n"
+                      "  --                 end of options: every later argument is a FILE.\n"
+                      "\n"
+                      "A message is left alone, unchanged, when it is not multipart, when --keep-html\n"
+                      "applies, when it is nested more than 64 levels deep, or when memory runs out.\n"
+                      "A file that is missing, unreadable, empty, larger than 512 MiB or holds a NUL\n"
+                      "byte is not a message clipsum can handle: it gets an error line, is never\n"
+                      "changed, and the other files are still handled.\n"
+                      "\n"
+                      "Each file gets one report line; a summary follows: how many files were\n"
+                      "stripped and left alone, and their bytes before and after.\n"
+                      "\n"
+                      "Exit status: 0 when every file was stripped or left alone, 1 when any file\n"
+                      "could not be read or written, 2 for a usage error.\n";
 
 enum class Mode { Unset, InPlace, ToStdout, DryRun };
 
@@ -155,7 +154,10 @@ int ParseOptions(int argc, char** argv, Options* options)
     return kGoOn;
 }
 
-FILE* ReportStream(const Options& options) { return options.mode == Mode::ToStdout ? stderr : stdout; }
+FILE* ReportStream(const Options& options)
+{
+    return options.mode == Mode::ToStdout ? stderr : stdout;
+}
 
 void FailFile(const char* path, const FileError& error, Summary* summary)
 {

@@ -127,8 +127,8 @@ bool ReplaceFileContents(const char* path, const char* data, std::size_t length,
     return replaced;
 }
 
-bool WriteBackupCopy(const char* directory, const char* path, const char* data, std::size_t length,
-                     char** copyPath, FileError* error)
+bool WriteBackupCopy(const char* directory, const char* path, const char* data, std::size_t length, char** copyPath,
+                     FileError* error)
 {
     *copyPath = nullptr;
     const char* name = path + DirectoryLength(path);

@@ -40,5 +40,5 @@ bool ReplaceFileContents(const char* path, const char* data, std::size_t length,
 // path; when that name is taken, NAME.1 up to NAME.999, so that no earlier
 // copy is ever overwritten. The copy is on the disk when this returns true,
 // and *copyPath (freed by the caller) names it.
-bool WriteBackupCopy(const char* directory, const char* path, const char* data, std::size_t length,
-                     char** copyPath, FileError* error);
+bool WriteBackupCopy(const char* directory, const char* path, const char* data, std::size_t length, char** copyPath,
+                     FileError* error);

@@ -10,7 +10,10 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-bool SetStdoutBinary() { return _setmode(_fileno(stdout), _O_BINARY) != -1; }
+bool SetStdoutBinary()
+{
+    return _setmode(_fileno(stdout), _O_BINARY) != -1;
+}
 
 // Paths are in the ANSI code page, on our users' machines Shift-JIS, whose
 // trail bytes include the backslash: walk forward over whole characters.
@@ -49,11 +52,19 @@ FILE* CreateNewFile(const char* path)
     return file;
 }
 
-void CopyPermissions(const char*, FILE*) {}
+void CopyPermissions(const char*, FILE*)
+{
+}
 
-char* ResolveLinks(const char* path) { return _strdup(path); }
+char* ResolveLinks(const char* path)
+{
+    return _strdup(path);
+}
 
-bool FlushToDisk(FILE* file) { return fflush(file) == 0 && _commit(_fileno(file)) == 0; }
+bool FlushToDisk(FILE* file)
+{
+    return fflush(file) == 0 && _commit(_fileno(file)) == 0;
+}
 
 static int ErrnoFromWin32(DWORD error)
 {
@@ -84,7 +95,10 @@ bool ReplaceAtomically(const char* from, const char* to)
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool SetStdoutBinary() { return true; }
+bool SetStdoutBinary()
+{
+    return true;
+}
 
 std::size_t DirectoryLength(const char* path)
 {
@@ -121,9 +135,15 @@ void CopyPermissions(const char* sourcePath, FILE* file)
         fchmod(fileno(file), source.st_mode & 07777);
 }
 
-char* ResolveLinks(const char* path) { return realpath(path, nullptr); }
+char* ResolveLinks(const char* path)
+{
+    return realpath(path, nullptr);
+}
 
-bool FlushToDisk(FILE* file) { return fflush(file) == 0 && fsync(fileno(file)) == 0; }
+bool FlushToDisk(FILE* file)
+{
+    return fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
 
 // The rename itself is durable only once the directory that holds it is synced.
 static void SyncDirectoryOf(const char* path)

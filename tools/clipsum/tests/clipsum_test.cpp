@@ -151,8 +151,8 @@ TEST_F(ClipsumTest, HelpDocumentsEveryOption)
 {
     RunResult result = Run({"strip", "--help"});
     EXPECT_EQ(result.exitStatus, 0);
-    for (const char* option : {"--in-place", "--stdout", "--dry-run", "--backup-dir", "--keep-html", "--help",
-                               "Exit status"})
+    for (const char* option :
+         {"--in-place", "--stdout", "--dry-run", "--backup-dir", "--keep-html", "--help", "Exit status"})
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
     EXPECT_EQ(Run({"--help"}).out, result.out);
 }
@@ -170,8 +170,7 @@ TEST_F(ClipsumTest, StdoutCarriesOnlyTheMessageAsItWouldBeStored)
     RunResult leftAlone = Run({"strip", "--stdout", single});
     EXPECT_EQ(leftAlone.exitStatus, 0);
     EXPECT_EQ(leftAlone.out, kSinglePartMessage);
-    EXPECT_NE(leftAlone.err.find("s.eml: left alone, not a multipart message"), std::string::npos)
-        << leftAlone.err;
+    EXPECT_NE(leftAlone.err.find("s.eml: left alone, not a multipart message"), std::string::npos) << leftAlone.err;
 }
 
 TEST_F(ClipsumTest, InPlaceReplacesStrippedFilesAndLeavesNoTemporaryFile)
@@ -260,8 +259,7 @@ TEST_F(ClipsumTest, FileWithANulByteIsRefusedNotTruncated)
 
     RunResult inPlace = Run({"strip", "--in-place", file});
     EXPECT_EQ(inPlace.exitStatus, 1);
-    EXPECT_NE(inPlace.err.find("nul.eml: holds a NUL byte at offset " + std::to_string(nulOffset)),
-              std::string::npos)
+    EXPECT_NE(inPlace.err.find("nul.eml: holds a NUL byte at offset " + std::to_string(nulOffset)), std::string::npos)
         << inPlace.err;
     EXPECT_EQ(ReadFile(file), message);
 
@@ -297,8 +295,8 @@ TEST_F(ClipsumTest, DryRunReportsTheChangeAndWritesNothing)
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(ReadFile(file), kMultipartMessage);
     EXPECT_EQ(Listing(dir_), std::vector<std::string>{"m.eml"});
-    EXPECT_NE(result.out.find("m.eml: would be stripped, " + std::to_string(sizeof kMultipartMessage - 1) +
-                              " -> " + std::to_string(sizeof kStrippedMessage - 1) + " bytes"),
+    EXPECT_NE(result.out.find("m.eml: would be stripped, " + std::to_string(sizeof kMultipartMessage - 1) + " -> " +
+                              std::to_string(sizeof kStrippedMessage - 1) + " bytes"),
               std::string::npos)
         << result.out;
 }
