@@ -146,6 +146,8 @@ void MakeFocusedEntryCurrent(HWND dialog)
     ScanBuffers b;
     HWND list = GetDlgItem(dialog, IDC_ATTACHMENT_LIST);
     LRESULT index = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    if (index == LB_ERR)
+        return;
     int position = static_cast<int>(SendMessageA(list, LB_GETITEMDATA, index, 0));
     // A message gone since the scan leaves the host's selection alone.
     if (Refetch(b, position) != -1)
