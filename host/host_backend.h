@@ -73,7 +73,5 @@ private:
 void SetHostBackend(HostBackend* backend);
 HostBackend* GetHostBackend();
 
-// The 54 exported names in binding order, slot 1 first.
-extern const char* const kHostFunctionNames[54];
 // The plug-in's 14 exports in ordinal order, ordinal 1 first.
 extern const char* const kPluginExportNames[14];

@@ -10,7 +10,7 @@
 
 class HostApi {
 public:
-    static constexpr int kSlotCount = 54;
+    static constexpr int kSlotCount = kHostFunctionCount;
 
     // Looks up every host function. 1 when bound (now or before), 0 when the
     // host lacks one of them; the slots filled before the missing one keep
@@ -19,10 +19,7 @@ public:
 
     bool IsBound() const { return module_ != nullptr; }
     HMODULE Module() const { return module_; }
-    // The names looked up, slot 1 first.
-    static const char* const kFunctionNames[kSlotCount];
-
-    // Slot 1 to 54 in the order of kFunctionNames, as last looked up
+    // Slot 1 to 54 in the order of kHostFunctionNames, as last looked up
     // (null where nothing was found or looked up).
     FARPROC Slot(int slot) const;
 

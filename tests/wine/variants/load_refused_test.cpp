@@ -28,7 +28,7 @@ TEST(HostLackingAFunction, BindingStopsAtTheMissingNameAndStaysUnbound)
     HMODULE self = GetModuleHandleA(nullptr);
     for (int slot = 1; slot < kMissingSlot; ++slot) {
         EXPECT_NE(nullptr, api.Slot(slot)) << "slot " << slot;
-        EXPECT_EQ(GetProcAddress(self, HostApi::kFunctionNames[slot - 1]), api.Slot(slot)) << "slot " << slot;
+        EXPECT_EQ(GetProcAddress(self, kHostFunctionNames[slot - 1]), api.Slot(slot)) << "slot " << slot;
     }
     for (int slot = kMissingSlot; slot <= HostApi::kSlotCount; ++slot)
         EXPECT_EQ(nullptr, api.Slot(slot)) << "slot " << slot;
