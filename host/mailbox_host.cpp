@@ -306,8 +306,12 @@ int MailboxHost::MoveSelectedMessages(const char* folder, int copy)
         return 0;
     if (!copy)
         currentMail_.clear();
-    listed_ = false;
-    Notify(HostEvent::kFolderChanged);
+    // A copy into another folder leaves the folder in view as it is; relisting
+    // it for every backup copy would make a bulk strip crawl.
+    if (!copy || lstrcmpiA(target.c_str(), FolderDirectory().c_str()) == 0) {
+        listed_ = false;
+        Notify(HostEvent::kFolderChanged);
+    }
     return 1;
 }
 
