@@ -20,7 +20,7 @@ import sys
 import time
 
 from e2e_support import CONFIRM_BULK, LIST_COUNT_LABEL, NOTICE_FOR_OUTCOME, ROOT, Mailbox, dialogs_of, \
-    listed_messages, report_failures, windows_path
+    listed_messages, report_failures, verdict, windows_path
 
 
 def seconds_between(earlier, later):
@@ -64,10 +64,7 @@ def main(host, dll, count):
             print("bulk strip of %d messages with backup: %.2f s" % (len(listed), seconds_between(asked, mailbox.path(
                 "host-log.txt"))))
         print("whole run under Wine, start-up included: %.1f s" % elapsed)
-        for line in failures[:40]:
-            print("bulk_strip: " + line)
-        print("bulk_strip: %s" % ("FAILED" if failures else "passed"))
-        return 1 if failures else 0
+        return verdict("bulk_strip", failures)
     finally:
         mailbox.remove()
 

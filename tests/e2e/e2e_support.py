@@ -120,3 +120,11 @@ def report_failures(report):
 def print_table(report):
     for row in mailcheck.table(report):
         print(row.rstrip())
+
+
+def verdict(name, failures):
+    """Prints the failures (the first 40) and the outcome; returns the exit status."""
+    for line in failures[:40]:
+        print("%s: %s" % (name, line))
+    print("%s: %s" % (name, "FAILED" if failures else "passed"))
+    return 1 if failures else 0

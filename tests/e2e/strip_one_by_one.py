@@ -12,7 +12,7 @@ single-part, the untouched original in the trash, the rest unchanged.
 import sys
 
 from e2e_support import CONFIRM_ONE, NOTICE_FOR_OUTCOME, SAMPLE_INBOX, Mailbox, dialogs_of, listed_messages, \
-    mailcheck, print_table, report_failures
+    mailcheck, print_table, report_failures, verdict
 
 
 def main(host, dll):
@@ -41,10 +41,7 @@ def main(host, dll):
         failures += report_failures(report)
         if report["totals"]["stripped"] == 0:
             failures.append("the sample mailbox gave nothing to strip")
-        for line in failures:
-            print("strip_one_by_one: " + line)
-        print("strip_one_by_one: %s" % ("FAILED" if failures else "passed"))
-        return 1 if failures else 0
+        return verdict("strip_one_by_one", failures)
     finally:
         mailbox.remove()
 
