@@ -29,6 +29,53 @@ bool EndsEpilogue(const char* content, std::size_t contentLength, const char* pa
            (contentLength >= 2 + parentLength && std::memcmp(content + 2, parentBoundary, parentLength) == 0);
 }
 
+// Blanks and tabs after a delimiter (transport padding) leave it a delimiter.
+bool IsTransportPadding(const char* text, std::size_t length)
+{
+    for (std::size_t i = 0; i < length; ++i) {
+        if (!IsFoldingBlank(text[i]))
+            return false;
+    }
+    return true;
+}
+
+bool StartsWithDashes(const char* line, std::size_t contentLength)
+{
+    return contentLength >= 2 && line[0] == '-' && line[1] == '-';
+}
+
+// A line that begins with "--" and the enclosing part's boundary.
+bool IsParentDelimiter(const char* line, std::size_t contentLength, const char* parentBoundary,
+                       std::size_t parentLength)
+{
+    return parentBoundary && StartsWithDashes(line, contentLength) && contentLength - 2 >= parentLength &&
+           std::memcmp(line + 2, parentBoundary, parentLength) == 0;
+}
+
+bool HoldsColon(const char* line, std::size_t contentLength)
+{
+    return std::memchr(line, ':', contentLength) != nullptr;
+}
+
+// A Content-Type field whose text (without its line break and trailing
+// blanks) ends in ';' expects a parameter: a following line without a colon,
+// written without its indentation, is taken as that parameter.
+bool AwaitsParameter(const char* field, std::size_t length)
+{
+    if (!StartsWithNoCase(field, length, kContentTypeField))
+        return false;
+    while (length > 0 && (field[length - 1] == '\r' || field[length - 1] == '\n' || IsFoldingBlank(field[length - 1])))
+        --length;
+    return length > 0 && field[length - 1] == ';';
+}
+
+bool IsUnindentedParameter(const char* line)
+{
+    const std::size_t contentLength = LineContentLength(line);
+    return contentLength > 0 && !IsFoldingBlank(line[0]) && !HoldsColon(line, contentLength) &&
+           !StartsWithDashes(line, contentLength);
+}
+
 void CopyToken(char* destination, const char* token, std::size_t length)
 {
     if (length > MimePart::kTokenSize)
@@ -169,9 +216,14 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     body.Clear();
     epilogue.Clear();
     contentTypeLine = nullptr;
+    headerEndedByText = false;
 
-    // Header mode, up to the first blank line. A delimiter line here is a header line too.
+    const std::size_t parentLength = parentBoundary ? std::strlen(parentBoundary) : 0;
+
+    // Header mode, up to the first blank line. A delimiter line of the
+    // enclosing part here is a header line too.
     for (;;) {
+        const char* lineStart = cursor;
         std::size_t length;
         if (!buffer.ReadWholeLine(cursor, 0, length))
             return StripStatus::OutOfMemory;
@@ -182,11 +234,28 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
                 return StripStatus::OutOfMemory;
             break;
         }
-        while (IsFoldingBlank(*cursor)) {
-            std::size_t continuationLength;
-            if (!buffer.ReadWholeLine(cursor, length, continuationLength))
+        // In a body part, a line that is no field ends the header where mail
+        // readers end it: it is the first body line (the root's header is
+        // the message's own and keeps every line).
+        if (level > 0 && !HoldsColon(buffer.data, length - 2) &&
+            !IsParentDelimiter(buffer.data, length - 2, parentBoundary, parentLength)) {
+            cursor = lineStart;
+            headerEndedByText = true;
+            break;
+        }
+        for (;;) {
+            while (IsFoldingBlank(*cursor)) {
+                std::size_t continuationLength;
+                if (!buffer.ReadWholeLine(cursor, length, continuationLength))
+                    return StripStatus::OutOfMemory;
+                length += continuationLength;
+            }
+            if (!AwaitsParameter(buffer.data, length) || !IsUnindentedParameter(cursor))
+                break;
+            std::size_t parameterLength;
+            if (!buffer.ReadWholeLine(cursor, length, parameterLength))
                 return StripStatus::OutOfMemory;
-            length += continuationLength;
+            length += parameterLength;
         }
         LineNode* field = headers.Append(buffer.data, length);
         if (!field)
@@ -199,9 +268,9 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     }
 
     // Body mode. Lines go straight from the source into their nodes.
-    const bool keepsBody = context.bodyLines == BodyLines::All || isFirstChild || boundary || NamesPlainText();
+    const bool keepsBody = context.bodyLines == BodyLines::All || isFirstChild || boundary || IsTextCandidate();
     const std::size_t ownLength = boundary ? std::strlen(boundary) : 0;
-    const std::size_t parentLength = parentBoundary ? std::strlen(parentBoundary) : 0;
+    const bool entriesAreDigest = NamesMediaType("multipart", "digest");
     MimePart* lastChild = nullptr;
     for (;;) {
         const char* line = cursor;
@@ -209,12 +278,12 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
             return StripStatus::Ok;
         const std::size_t contentLength = LineContentLength(line);
         cursor = SkipLineBreak(line + contentLength);
-        if (contentLength >= 2 && line[0] == '-' && line[1] == '-') {
+        if (StartsWithDashes(line, contentLength)) {
             const char* rest = line + 2;
             const std::size_t restLength = contentLength - 2;
             const bool startsWithOwn =
                 boundary && restLength >= ownLength && std::memcmp(rest, boundary, ownLength) == 0;
-            if (startsWithOwn && restLength == ownLength) {
+            if (startsWithOwn && IsTransportPadding(rest + ownLength, restLength - ownLength)) {
                 if (level == kMaxNestingDepth)
                     return StripStatus::TooDeep;
                 auto* child = new (std::nothrow) MimePart;
@@ -222,16 +291,18 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
                     return StripStatus::OutOfMemory;
                 (lastChild ? lastChild->next : firstChild) = child;
                 lastChild = child;
+                child->digestEntry = entriesAreDigest;
                 const StripStatus status = child->ParseLevel(cursor, boundary, level + 1, child == firstChild, context);
                 if (status != StripStatus::Ok)
                     return status;
                 ++partCount;
                 continue;
             }
-            if (startsWithOwn && restLength == ownLength + 2 && rest[ownLength] == '-' && rest[ownLength + 1] == '-') {
+            if (startsWithOwn && restLength >= ownLength + 2 && rest[ownLength] == '-' && rest[ownLength + 1] == '-' &&
+                IsTransportPadding(rest + ownLength + 2, restLength - ownLength - 2)) {
                 return parentBoundary ? ReadEpilogue(cursor, parentBoundary, parentLength) : StripStatus::Ok;
             }
-            if (parentBoundary && restLength >= parentLength && std::memcmp(rest, parentBoundary, parentLength) == 0) {
+            if (IsParentDelimiter(line, contentLength, parentBoundary, parentLength)) {
                 // The enclosing part's delimiter: give the line back to it.
                 cursor = line;
                 return StripStatus::Ok;

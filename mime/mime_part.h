@@ -30,6 +30,13 @@ public:
     LineList epilogue;
     MimePart* next = nullptr;
     MimePart* firstChild = nullptr;
+    // A body part of a multipart/digest: without a Content-Type line it is a
+    // message/rfc822, not text.
+    bool digestEntry = false;
+    // The header ended, as mail readers end it, at a line that is not a field:
+    // that line and those after it are body lines, and no blank line closes
+    // the header.
+    bool headerEndedByText = false;
 
     // -1 after every destruction of a part; each parse adds 1 per child part
     // it creates, so after a parse that began at -1 it is 0 or more exactly
@@ -63,9 +70,21 @@ public:
     // True when the part's Content-Type line contains "text/plain" in any case.
     bool NamesPlainText() const;
 
-    // The child whose Content-Type line names text/plain, moved to the front;
-    // failing that, the first child with such a part below it, moved to the
-    // front; failing that, firstChild.
+    // True when the part's Content-Type line names type/subtype, or type and
+    // any subtype when mediaSubtype is null (ASCII case ignored).
+    bool NamesMediaType(const char* mediaType, const char* mediaSubtype) const;
+
+    // A part that may hold the person's text: its Content-Type line names
+    // text/plain, or it has none (text/plain by default) and no children and
+    // is not a digest entry.
+    bool IsTextCandidate() const;
+
+    // The part's own Content-Disposition says "attachment".
+    bool IsMarkedAttachment() const;
+
+    // The first child that is or holds a text candidate not marked as an
+    // attachment, moved to the front; failing that, the first child that is or
+    // holds any text candidate, moved to the front; failing that, firstChild.
     MimePart* SelectTextPart();
 
     // Reduces the part in place to its text part and destroys the others.

@@ -7,13 +7,40 @@
 
 namespace {
 
-bool HoldsPlainText(const MimePart& part)
+// Which text candidates a search for the text part accepts.
+enum class Candidates { NotAttachments, Any };
+
+bool IsAcceptedCandidate(const MimePart& part, Candidates accepted)
 {
+    return part.IsTextCandidate() && (accepted == Candidates::Any || !part.IsMarkedAttachment());
+}
+
+// Nesting is bounded by the parser, so the recursion is too.
+bool IsOrHoldsCandidate(const MimePart& part, Candidates accepted)
+{
+    if (IsAcceptedCandidate(part, accepted))
+        return true;
     for (const MimePart* child = part.firstChild; child; child = child->next) {
-        if (child->NamesPlainText() || HoldsPlainText(*child))
+        if (IsOrHoldsCandidate(*child, accepted))
             return true;
     }
     return false;
+}
+
+// The header field named by name (with its colon), or null.
+const LineNode* FindField(const LineList& headers, const char* name)
+{
+    for (const LineNode* line = headers.head; line; line = line->next) {
+        if (StartsWithNoCase(line->text, static_cast<std::size_t>(line->length), name))
+            return line;
+    }
+    return nullptr;
+}
+
+bool TokenIs(const char* token, const char* expected)
+{
+    const std::size_t length = std::strlen(expected);
+    return std::strlen(token) == length && EqualsNoCase(token, expected, length);
 }
 
 bool IsContentField(const LineNode& line)
@@ -54,6 +81,14 @@ bool NameLess(const FieldName& a, const FieldName& b)
     return a.length < b.length;
 }
 
+// The header line of a text part that is not carried up: the last one, which
+// normally is the blank line that ends the header. A header that ended at a
+// line of text has no such line: all its lines are fields.
+const LineNode* UncarriedLine(const MimePart& textPart)
+{
+    return textPart.headerEndedByText ? nullptr : textPart.headers.tail;
+}
+
 // The names of the Content- fields that a text part carries up, sorted, so
 // that the enclosing part's fields of the same names can be found quickly
 // however many header lines either side has.
@@ -61,10 +96,10 @@ class CarriedNames {
 public:
     ~CarriedNames() { mime::Release(names_); }
 
-    // The text part's Content-Type line, and its Content- fields but the last
-    // header line (normally the blank line), go up.
+    // The text part's Content-Type line and its Content- fields go up.
     bool Collect(const MimePart& textPart)
     {
+        const LineNode* uncarried = UncarriedLine(textPart);
         std::size_t capacity = 0;
         for (const LineNode* line = textPart.headers.head; line; line = line->next)
             ++capacity;
@@ -72,7 +107,7 @@ public:
         if (!names_)
             return false;
         for (const LineNode* line = textPart.headers.head; line; line = line->next) {
-            if (line == textPart.contentTypeLine || (line != textPart.headers.tail && IsContentField(*line))) {
+            if (line == textPart.contentTypeLine || (line != uncarried && IsContentField(*line))) {
                 const FieldName name = NameOf(*line);
                 if (name.length > 0)
                     names_[count_++] = name;
@@ -96,26 +131,43 @@ bool MimePart::NamesPlainText() const
     return contentTypeLine && FindNoCase(contentTypeLine->text, "text/plain");
 }
 
+bool MimePart::NamesMediaType(const char* mediaType, const char* mediaSubtype) const
+{
+    return contentTypeLine && TokenIs(type, mediaType) && (!mediaSubtype || TokenIs(subtype, mediaSubtype));
+}
+
+bool MimePart::IsTextCandidate() const
+{
+    return NamesPlainText() || (!contentTypeLine && !firstChild && !digestEntry);
+}
+
+bool MimePart::IsMarkedAttachment() const
+{
+    static const char kDisposition[] = "Content-Disposition:";
+    const LineNode* field = FindField(headers, kDisposition);
+    if (!field)
+        return false;
+    const char* value = field->text + sizeof kDisposition - 1;
+    value += std::strspn(value, " \t\r\n");
+    return StartsWithNoCase(value, std::strlen(value), "attachment");
+}
+
 MimePart* MimePart::SelectTextPart()
 {
     MimePart* previous = nullptr;
-    MimePart* chosen = firstChild;
-    while (chosen && !chosen->NamesPlainText()) {
-        previous = chosen;
-        chosen = chosen->next;
-    }
-    if (!chosen) {
-        // No child is text/plain itself: take the first one that holds a text
-        // part further down (an alternative behind an attachment, say).
+    MimePart* chosen = nullptr;
+    for (Candidates accepted : {Candidates::NotAttachments, Candidates::Any}) {
         previous = nullptr;
         chosen = firstChild;
-        while (chosen && !(chosen->firstChild && HoldsPlainText(*chosen))) {
+        while (chosen && !IsOrHoldsCandidate(*chosen, accepted)) {
             previous = chosen;
             chosen = chosen->next;
         }
-        if (!chosen)
-            return firstChild;
+        if (chosen)
+            break;
     }
+    if (!chosen)
+        return firstChild;
     if (previous) {
         previous->next = chosen->next;
         chosen->next = firstChild;
@@ -156,13 +208,11 @@ bool MimePart::StripToText()
 
 // The text part's Content-Type line and its other Content- fields replace the
 // enclosing part's ones, in the text part's order, so that the message
-// declares each of them once, as the text part does.
+// declares each of them once, as the text part does. A text part without a
+// Content-Type line is text/plain by default: the enclosing part's multipart
+// Content-Type line goes, so that the message says the same.
 bool MimePart::CarryHeadersUp(const MimePart& textPart)
 {
-    const LineNode* textType = textPart.contentTypeLine;
-    if (!textType)
-        return ReplaceLineText(contentTypeLine, "Content-Type: \r\n");
-
     CarriedNames carried;
     if (!carried.Collect(textPart))
         return false;
@@ -174,14 +224,22 @@ bool MimePart::CarryHeadersUp(const MimePart& textPart)
         line = following;
     }
 
-    for (const LineNode* line = textPart.headers.head; line != textType; line = line->next) {
+    const LineNode* textType = textPart.contentTypeLine;
+    const LineNode* uncarried = UncarriedLine(textPart);
+    const LineNode* before = textType ? textType : uncarried;
+    for (const LineNode* line = textPart.headers.head; line != before; line = line->next) {
         if (IsContentField(*line) && !headers.InsertBefore(contentTypeLine, line->text))
             return false;
+    }
+    if (!textType) {
+        FreeLineNode(headers.Unlink(contentTypeLine));
+        contentTypeLine = nullptr;
+        return true;
     }
     if (!ReplaceLineText(contentTypeLine, textType->text))
         return false;
     LineNode* insertionPoint = contentTypeLine->next;
-    for (const LineNode* line = textType->next; line && line != textPart.headers.tail; line = line->next) {
+    for (const LineNode* line = textType->next; line && line != uncarried; line = line->next) {
         if (!(insertionPoint ? headers.InsertBefore(insertionPoint, line->text) : headers.Append(line->text))) {
             return false;
         }

@@ -5,6 +5,47 @@
 #include "mime/allocator.h"
 #include "mime/mime_part.h"
 
+namespace {
+
+// Whether part or a part below it satisfies test. Nesting is bounded by the
+// parser, so the recursion is too.
+template <typename Test>
+bool AnyPart(const MimePart& part, Test test)
+{
+    if (test(part))
+        return true;
+    for (const MimePart* child = part.firstChild; child; child = child->next) {
+        if (AnyPart(*child, test))
+            return true;
+    }
+    return false;
+}
+
+bool IsEncrypted(const MimePart& part)
+{
+    return part.NamesMediaType("multipart", "encrypted") || part.NamesMediaType("application", "pkcs7-mime") ||
+           part.NamesMediaType("application", "x-pkcs7-mime");
+}
+
+// The machine-readable part of a delivery or read report belongs to its text.
+bool IsReportStatus(const MimePart& part)
+{
+    return part.NamesMediaType("message", "delivery-status") ||
+           part.NamesMediaType("message", "global-delivery-status") ||
+           part.NamesMediaType("message", "disposition-notification");
+}
+
+bool IsAttachment(const MimePart& part)
+{
+    if (part.IsMarkedAttachment())
+        return true;
+    if (!part.contentTypeLine)
+        return part.digestEntry;
+    return !(part.NamesMediaType("text", nullptr) || part.NamesMediaType("multipart", nullptr) || IsReportStatus(part));
+}
+
+} // namespace
+
 MessageStripper::MessageStripper()
     : root_(nullptr), cursor_(nullptr), newSource_(nullptr), newLength_(0), parseStatus_(StripStatus::NotMultipart)
 {
@@ -39,8 +80,10 @@ StripStatus MessageStripper::Parse(const char* source)
         Discard();
         return parseStatus_;
     }
-    if (MimePart::partCount < 0)
+    if (!root_->firstChild)
         parseStatus_ = StripStatus::NotMultipart;
+    else if (AnyPart(*root_, IsEncrypted))
+        parseStatus_ = StripStatus::Encrypted;
     return parseStatus_;
 }
 
@@ -65,6 +108,22 @@ bool MessageStripper::HeaderContains(const char* needle) const
         return false;
     for (const LineNode* line = root_->headers.head; line; line = line->next) {
         if (std::strstr(line->text, needle))
+            return true;
+    }
+    return false;
+}
+
+bool MessageStripper::HasHtmlPart() const
+{
+    return root_ && AnyPart(*root_, [](const MimePart& part) { return part.NamesMediaType("text", "html"); });
+}
+
+bool MessageStripper::HasAttachment() const
+{
+    if (!root_)
+        return false;
+    for (const MimePart* child = root_->firstChild; child; child = child->next) {
+        if (AnyPart(*child, IsAttachment))
             return true;
     }
     return false;

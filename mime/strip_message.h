@@ -7,11 +7,11 @@
 // Usage:
 //   MessageStripper s;
 //   switch (s.Parse(source)) { ... }       // Ok: multipart, may be reduced
-//   if (keepHtml && s.HeaderContains("Content-Type: text/html")) leave it;
+//   if (keepHtml && (s.HeaderContains("Content-Type: text/html") || s.HasHtmlPart())) leave it;
 //   if (s.Reduce() == StripStatus::Ok) use s.NewSource(), s.NewLength();
 //
-// Only one MessageStripper may be between Parse and its destruction at a time
-// (the part counter is process-wide).
+// Every decision is taken from the stripper's own tree, so several strippers
+// may be alive at once; the process-wide part counter is only kept up.
 
 #include <cstddef>
 
@@ -20,6 +20,7 @@ enum class StripStatus {
     NotMultipart, // the parse found no body part: the message is to be left alone
     TooDeep,      // nested deeper than kMaxNestingDepth: left alone
     OutOfMemory,  // an allocation failed: everything built is freed, left alone
+    Encrypted,    // a part is encrypted: its text cannot be told from the rest, left alone
 };
 
 // Levels of nesting below the root that a message may have (the root is level 0).
@@ -47,6 +48,13 @@ public:
 
     // True when the parsed header lines contain needle (case-sensitive).
     bool HeaderContains(const char* needle) const;
+
+    // After Parse answered Ok: whether a part of the tree is declared text/html.
+    bool HasHtmlPart() const;
+
+    // After Parse answered Ok: whether a part of the tree is an attachment, that
+    // is marked as one or neither text, multipart nor a report's status part.
+    bool HasAttachment() const;
 
     // After Parse answered Ok: reduces the tree to its text part and writes it out.
     StripStatus Reduce();

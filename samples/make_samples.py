@@ -799,7 +799,7 @@ Brian"""
     return render(body)
 
 
-def m_txt_attachment_kept():
+def m_txt_attachment_beside_body():
     text = """Hi team,
 
 Notes from today's stand-up are in the attached text file.
@@ -985,8 +985,8 @@ SAMPLES = [
      STRIPPED, "text/plain", False),
     ("029-preamble-epilogue.eml", m_preamble_epilogue,
      "preambles and epilogues at both levels, text after the closing delimiter", STRIPPED, "text/plain", False),
-    ("030-txt-attachment-kept.eml", m_txt_attachment_kept,
-     "alternative body + a .txt attachment: the .txt is the first direct text/plain part, so it is what is kept",
+    ("030-txt-attachment-beside-body.eml", m_txt_attachment_beside_body,
+     "alternative body + a .txt attachment: the body is kept, the .txt attachment goes",
      STRIPPED, "text/plain", False),
     ("031-empty-text-part.eml", m_empty_text_part,
      "scanner mail whose text part is empty: the preamble becomes the body", STRIPPED, "text/plain", False),

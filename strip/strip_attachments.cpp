@@ -14,8 +14,9 @@ const char kCannotProcessNotice[] = "このメールは処理できませんで�
 const char kNoticeCaption[] = "Message from TlClipsum";
 const char kHtmlHeader[] = "Content-Type: text/html";
 
-// A message the engine could not take apart (nested too deep, or memory ran
-// out) is left as it is, and the user is told so.
+// A message the engine could not take apart (nested too deep, memory ran
+// out, or encrypted, so that its text cannot be told from the rest) is left
+// as it is, and the user is told so.
 void ShowCannotProcess()
 {
     MessageBoxA(nullptr, kCannotProcessNotice, kNoticeCaption, MB_OK);
@@ -34,13 +35,16 @@ void StripSource(MessageStripper& stripper, const char* privateId, const char* s
         return;
     case StripStatus::TooDeep:
     case StripStatus::OutOfMemory:
+    case StripStatus::Encrypted:
         ShowCannotProcess();
         return;
     }
 
+    // An HTML message with attachments is multipart: its HTML is declared in
+    // a part, not in the header the host hands over.
     if (g_settings.htmlMsgOff != 0) {
         const char* header = g_hostApi.GetHeader()(privateId);
-        if (header != nullptr && std::strstr(header, kHtmlHeader) != nullptr)
+        if ((header != nullptr && std::strstr(header, kHtmlHeader) != nullptr) || stripper.HasHtmlPart())
             return;
     }
 

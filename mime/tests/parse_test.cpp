@@ -149,16 +149,26 @@ TEST_F(ParseTest, DelimitersAreCaseSensitive)
     EXPECT_EQ(Lines(root.body), (std::vector<std::string>{"--abc\r\n", "--ABC--\r\n"}));
 }
 
-TEST_F(ParseTest, ADelimiterWithTrailingBlankIsGivenBackToTheEnclosingPart)
+TEST_F(ParseTest, BlanksAfterADelimiterAreTransportPadding)
 {
     MimePart root;
-    const std::string source = Crlf({"Content-Type: multipart/mixed; boundary=b", "", "--b", "", "one", "--b ", "stray",
-                                     "--b", "", "two", "--b--"});
+    const std::string source = Crlf({"Content-Type: multipart/mixed; boundary=b", "", "--b", "", "one", "--b \t", "",
+                                     "two", "--b--  ", "after"});
     ASSERT_EQ(ParseText(root, source), StripStatus::Ok);
     ASSERT_EQ(ChildCount(root), 2);
     EXPECT_EQ(Lines(root.firstChild->body), (std::vector<std::string>{"one\r\n"}));
-    EXPECT_EQ(Lines(root.body), (std::vector<std::string>{"--b \r\n", "stray\r\n"}));
     EXPECT_EQ(Lines(root.firstChild->next->body), (std::vector<std::string>{"two\r\n"}));
+    EXPECT_EQ(root.body.head, nullptr);
+    // The padded closing delimiter ends the root: what follows is not read.
+    EXPECT_EQ(Lines(root.epilogue), std::vector<std::string>{});
+
+    // Other text after the boundary is no delimiter: the child gives the line
+    // back and the enclosing part keeps it as a line of its own.
+    MimePart other;
+    ASSERT_EQ(ParseText(other, Crlf({"Content-Type: multipart/mixed; boundary=b", "", "--b", "", "one", "--bx", "--b--"})),
+              StripStatus::Ok);
+    EXPECT_EQ(ChildCount(other), 1);
+    EXPECT_EQ(Lines(other.body), (std::vector<std::string>{"--bx\r\n"}));
 }
 
 TEST_F(ParseTest, ADelimiterInHeaderModeIsAHeaderLine)

@@ -116,6 +116,7 @@ TEST_F(StripMessageTest, BodiesThatNoReductionReachesAreNotStored)
                                       "",
                                       "inner first",
                                       "--a",
+                                      "Content-Type: text/html",
                                       "",
                                       "inner second",
                                       "--a--",

@@ -177,6 +177,8 @@ const char* LeftAloneReason(StripStatus status)
         return "nested more than 64 levels deep";
     case StripStatus::OutOfMemory:
         return "out of memory while stripping";
+    case StripStatus::Encrypted:
+        return "encrypted message";
     case StripStatus::Ok:
         break;
     }
@@ -252,7 +254,7 @@ void StripFile(const char* path, const Options& options, Summary* summary)
         StripStatus status = stripper.Parse(message.data);
         if (status != StripStatus::Ok)
             LeaveAlone(path, message, LeftAloneReason(status), options, summary);
-        else if (options.keepHtml && stripper.HeaderContains("Content-Type: text/html"))
+        else if (options.keepHtml && (stripper.HeaderContains("Content-Type: text/html") || stripper.HasHtmlPart()))
             LeaveAlone(path, message, "HTML message kept (--keep-html)", options, summary);
         else if ((status = stripper.Reduce()) != StripStatus::Ok)
             LeaveAlone(path, message, LeftAloneReason(status), options, summary);
