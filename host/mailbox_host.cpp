@@ -417,10 +417,8 @@ int MailboxHost::GetStatus(const char* mailId)
 const char* MailboxHost::GetSource(const char* mailId)
 {
     std::string path = PathOf(mailId);
-    if (path.empty() || !ReadWholeFile(path, source_, kMaxMessageBytes) ||
-        source_.find('\0') != std::string::npos) {
+    if (path.empty() || !ReadWholeFile(path, source_, kMaxMessageBytes) || source_.find('\0') != std::string::npos)
         return nullptr;
-    }
     return source_.c_str();
 }
 
