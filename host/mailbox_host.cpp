@@ -75,6 +75,14 @@ std::string FileNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// True when the text's first line break is a CR alone: its lines end in CR.
+// A CR that ends the text decides nothing, since an LF may follow unread.
+bool HasCrLineEnds(const std::string& text)
+{
+    size_t first = text.find_first_of("\r\n");
+    return first != std::string::npos && text[first] == '\r' && first + 1 < text.size() && text[first + 1] != '\n';
+}
+
 // Reads the start of a file until the header's end is in it (or maxBytes):
 // a message's header is small, its attachments need not be read.
 bool ReadHeaderBytes(const std::string& path, std::string& bytes, size_t maxBytes)
@@ -94,7 +102,8 @@ bool ReadHeaderBytes(const std::string& path, std::string& bytes, size_t maxByte
         ok = ReadFile(file, &bytes[done], static_cast<DWORD>(kChunk), &read, nullptr) != FALSE;
         bytes.resize(done + read);
         if (!ok || read == 0 || bytes.find("\n\n", searchFrom) != std::string::npos ||
-            bytes.find("\n\r\n", searchFrom) != std::string::npos) {
+            bytes.find("\n\r\n", searchFrom) != std::string::npos ||
+            (HasCrLineEnds(bytes) && bytes.find("\r\r", searchFrom) != std::string::npos)) {
             break;
         }
     }
@@ -102,36 +111,109 @@ bool ReadHeaderBytes(const std::string& path, std::string& bytes, size_t maxByte
     return ok;
 }
 
-// Copies or moves a file into a directory under its own name, or under
-// "stem-2.eml", "stem-3.eml" ... when that is taken; never overwrites.
-bool PlaceUniquely(const std::string& source, const std::string& directory, bool copy)
+// Writes a copy of the file into a new temporary file of the directory,
+// flushed to disk; at most `room` bytes fit, and a longer copy fails there as
+// on a full disk. The temporary's path, or empty with nothing left behind.
+std::string CopyToTemporary(const std::string& source, const std::string& directory, unsigned long long room)
 {
-    std::string name = FileNameOf(source);
+    char temporary[MAX_PATH];
+    if (directory.size() > MAX_PATH - 14 || !GetTempFileNameA(directory.c_str(), "cpy", 0, temporary))
+        return std::string();
+    HANDLE in = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE out = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE;
+    unsigned long long written = 0;
+    char buffer[16384];
+    while (ok) {
+        DWORD read = 0;
+        ok = ReadFile(in, buffer, sizeof buffer, &read, nullptr) != FALSE;
+        if (!ok || read == 0)
+            break;
+        DWORD fits = static_cast<DWORD>(std::min<unsigned long long>(read, room - written));
+        DWORD done = 0;
+        ok = WriteFile(out, buffer, fits, &done, nullptr) && done == fits && fits == read;
+        written += done;
+    }
+    ok = ok && FlushFileBuffers(out);
+    if (in != INVALID_HANDLE_VALUE)
+        CloseHandle(in);
+    if (out != INVALID_HANDLE_VALUE)
+        ok = CloseHandle(out) && ok;
+    if (!ok) {
+        DeleteFileA(temporary);
+        return std::string();
+    }
+    return temporary;
+}
+
+// The names a file placed into a directory tries in turn: its own, then
+// "stem-2.eml", "stem-3.eml" ...; empty after the last attempt.
+std::string CandidateName(const std::string& name, int attempt)
+{
+    if (attempt == 1)
+        return name;
+    if (attempt > 10000)
+        return std::string();
     size_t dot = name.find_last_of('.');
     std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
     std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-    for (int attempt = 1; attempt <= 10000; ++attempt) {
-        std::string target = directory + (attempt == 1 ? name : stem + "-" + std::to_string(attempt) + extension);
-        BOOL placed =
-            copy ? CopyFileA(source.c_str(), target.c_str(), TRUE) : MoveFileA(source.c_str(), target.c_str());
-        if (placed)
+    return stem + "-" + std::to_string(attempt) + extension;
+}
+
+bool IsNameTaken(DWORD error)
+{
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+// Copies a file into a directory under a name not yet taken; never
+// overwrites. The copy is written whole and flushed under a temporary name
+// first, so the new name never shows a partial copy, and a failed copy leaves
+// nothing behind.
+bool CopyUniquely(const std::string& source, const std::string& directory, unsigned long long room)
+{
+    std::string temporary = CopyToTemporary(source, directory, room);
+    if (temporary.empty())
+        return false;
+    std::string name = FileNameOf(source);
+    for (int attempt = 1;; ++attempt) {
+        std::string candidate = CandidateName(name, attempt);
+        if (candidate.empty())
+            break;
+        if (MoveFileExA(temporary.c_str(), (directory + candidate).c_str(), MOVEFILE_WRITE_THROUGH))
             return true;
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+        if (!IsNameTaken(GetLastError()))
+            break;
+    }
+    DeleteFileA(temporary.c_str());
+    return false;
+}
+
+// Moves a file into a directory under a name not yet taken; never overwrites.
+bool MoveUniquely(const std::string& source, const std::string& directory)
+{
+    std::string name = FileNameOf(source);
+    for (int attempt = 1;; ++attempt) {
+        std::string candidate = CandidateName(name, attempt);
+        if (candidate.empty())
+            return false;
+        if (MoveFileA(source.c_str(), (directory + candidate).c_str()))
+            return true;
+        if (!IsNameTaken(GetLastError()))
             return false;
     }
-    return false;
 }
 
 } // namespace
 
 std::string HeaderOf(const std::string& message)
 {
+    const char lineBreak = HasCrLineEnds(message) ? '\r' : '\n';
     size_t lineStart = 0;
     while (lineStart < message.size()) {
-        if (message[lineStart] == '\n' || message.compare(lineStart, 2, "\r\n") == 0)
+        if (message[lineStart] == lineBreak || message.compare(lineStart, 2, "\r\n") == 0)
             break;
-        size_t lineEnd = message.find('\n', lineStart);
+        size_t lineEnd = message.find(lineBreak, lineStart);
         if (lineEnd == std::string::npos)
             return message;
         lineStart = lineEnd + 1;
@@ -141,10 +223,11 @@ std::string HeaderOf(const std::string& message)
 
 std::string FieldValue(const std::string& header, const char* name)
 {
+    const char lineBreak = HasCrLineEnds(header) ? '\r' : '\n';
     size_t nameLength = std::strlen(name);
     size_t lineStart = 0;
     while (lineStart < header.size()) {
-        size_t lineEnd = header.find('\n', lineStart);
+        size_t lineEnd = header.find(lineBreak, lineStart);
         if (lineEnd == std::string::npos)
             lineEnd = header.size();
         if (lineEnd - lineStart > nameLength && header[lineStart + nameLength] == ':' &&
@@ -160,7 +243,7 @@ std::string FieldValue(const std::string& header, const char* name)
                 if (next >= header.size() || (header[next] != ' ' && header[next] != '\t'))
                     break;
                 partStart = next;
-                lineEnd = header.find('\n', next);
+                lineEnd = header.find(lineBreak, next);
                 if (lineEnd == std::string::npos)
                     lineEnd = header.size();
             }
@@ -302,7 +385,7 @@ int MailboxHost::MoveSelectedMessages(const char* folder, int copy)
     std::string target = WithBackslash(dataFolder_ + folder);
     if (source.empty() || !IsFile(source) || !IsDirectory(target))
         return 0;
-    if (!PlaceUniquely(source, target, copy != 0))
+    if (copy ? !CopyUniquely(source, target, copyRoom_) : !MoveUniquely(source, target))
         return 0;
     if (!copy)
         currentMail_.clear();
@@ -329,10 +412,12 @@ int MailboxHost::GetStatus(const char* mailId)
     return IsMultipartMixed(HeaderOf(head)) ? kStatusHasAttachments : 0;
 }
 
+// A text that holds a NUL would reach the plug-in cut short at it: such a
+// message is not given at all rather than given in part.
 const char* MailboxHost::GetSource(const char* mailId)
 {
     std::string path = PathOf(mailId);
-    if (path.empty() || !ReadWholeFile(path, source_, kMaxMessageBytes))
+    if (path.empty() || !ReadWholeFile(path, source_, kMaxMessageBytes) || source_.find('\0') != std::string::npos)
         return nullptr;
     return source_.c_str();
 }
@@ -355,6 +440,8 @@ const char* MailboxHost::GetHeader(const char* mailId)
     if (path.empty() || !ReadWholeFile(path, message, kMaxMessageBytes))
         return nullptr;
     header_ = HeaderOf(message);
+    if (header_.find('\0') != std::string::npos)
+        return nullptr;
     return header_.c_str();
 }
 

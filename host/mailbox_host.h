@@ -72,6 +72,10 @@ public:
     // Re-reads the folder's file list: for files written behind the host's back.
     void Rescan() { listed_ = false; }
     void SetFolder(std::string folder);
+    // A disk that fills up during a backup: from now on, each copy of
+    // MoveSelectedMessages writes at most `room` bytes of the message and a
+    // longer one fails there; the partial copy is removed and the answer is 0.
+    void SimulateFullDisk(unsigned long long room) { copyRoom_ = room; }
     // Status to answer for a message instead of the one read from its file.
     void OverrideStatus(const std::string& mailId, int status) { statusOverrides_[mailId] = status; }
     const std::string& MessageText() const { return messageText_; }
@@ -99,13 +103,14 @@ private:
     std::string source_;
     std::string header_;
     std::map<std::string, int> statusOverrides_;
+    unsigned long long copyRoom_ = ~0ull; // no limit
     std::vector<RegisteredCommand> commands_;
     Listener listener_;
 };
 
 // Helpers over message bytes, shared with the tests.
-// The header: the lines before the first empty line (LF or CRLF line ends),
-// each with its line end.
+// The header: the lines before the first empty line, each with its line end.
+// Lines end in LF or CRLF, or in CR alone when the first line does.
 std::string HeaderOf(const std::string& message);
 // The unfolded value of a header field (name compared without ASCII case);
 // empty when absent.

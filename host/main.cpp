@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,13 +15,16 @@
 namespace {
 
 const char kUsage[] = "Usage: StandInHost.exe [--data DIR] [--mailbox NAME] [--folder NAME] [--plugin PATH]\n"
-                      "                       [--script FILE] [--do STEP]...\n"
+                      "                       [--full-disk BYTES] [--script FILE] [--do STEP]...\n"
                       "  --data DIR      data folder (default: the folder mail\\ beside this program,\n"
                       "                  created with Main\\Inbox and Main\\Trash); Unix paths work\n"
                       "                  through the Z: drive, e.g. Z:\\tmp\\mail\\\n"
                       "  --mailbox NAME  mailbox directory inside the data folder (default Main)\n"
                       "  --folder NAME   folder shown, inside the mailbox (default Inbox)\n"
                       "  --plugin PATH   the plug-in to load (default: TlClipsum.dll beside this program)\n"
+                      "  --full-disk BYTES  simulate a full disk: each backup copy fails after writing\n"
+                      "                  BYTES bytes, its partial file is removed and\n"
+                      "                  TLA_MoveSelectedMessages answers 0\n"
                       "  --script FILE   run the steps in FILE, then exit\n"
                       "  --do STEP       run STEP (repeatable; after the script's steps), then exit\n"
                       "Messages are the .eml files of the folder, listed in file name order.\n"
@@ -55,6 +59,15 @@ bool ReadSteps(const std::string& path, std::vector<std::string>& steps)
     return true;
 }
 
+// A count of bytes: 1 to 18 decimal digits, nothing else.
+bool ParseByteCount(const std::string& text, unsigned long long& count)
+{
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    count = std::strtoull(text.c_str(), nullptr, 10);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -62,6 +75,8 @@ int main(int argc, char** argv)
     std::string dataFolder, mailbox = "Main", folder = "Inbox", pluginPath;
     std::vector<std::string> scriptSteps, doSteps;
     bool scripted = false;
+    bool fullDisk = false;
+    unsigned long long copyRoom = 0;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--help" || option == "-h" || option == "/?") {
@@ -82,6 +97,12 @@ int main(int argc, char** argv)
             folder = value;
         } else if (option == "--plugin") {
             pluginPath = value;
+        } else if (option == "--full-disk") {
+            fullDisk = true;
+            if (!ParseByteCount(value, copyRoom)) {
+                std::fprintf(stderr, "StandInHost: --full-disk needs a count of bytes, not %s\n", value.c_str());
+                return 64;
+            }
         } else if (option == "--script") {
             scripted = true;
             if (!ReadSteps(value, scriptSteps)) {
@@ -118,6 +139,8 @@ int main(int argc, char** argv)
         pluginPath = ProgramFolder() + "TlClipsum.dll";
 
     MailboxHost host(dataFolder, mailbox, folder);
+    if (fullDisk)
+        host.SimulateFullDisk(copyRoom);
     SetHostBackend(&host);
     int status = 0;
     {

@@ -68,6 +68,9 @@ int BackupToTrash(const char* mailId)
     path[0] = '\0';
     if (!Append(path, mailbox) || !Append(path, pattern) || !Append(path, "\\"))
         return Fail();
-    g_hostApi.MoveSelectedMessages()(path, 1);
+    // Only the host knows whether its copy was made: a copy it could not make
+    // must stop the strip like any other failed backup.
+    if (g_hostApi.MoveSelectedMessages()(path, 1) == 0)
+        return Fail();
     return 1;
 }

@@ -7,8 +7,8 @@
 void StripAttachments(const char* mailId);
 
 // Asks the host to copy the untouched message into the current mailbox's
-// trash folder. 1 when the copy was requested; 0 when the backup failed, after
-// its notice has been shown.
+// trash folder. 1 when the host reported the copy made; 0 when the backup
+// failed (the host's answer 0 included), after its notice has been shown.
 int BackupToTrash(const char* mailId);
 
 // Size of the path buffers of the backup, terminator included.

@@ -32,6 +32,7 @@ CONFIRM_ONE = "添付ファイルを削除してもよいですか？"
 CONFIRM_BULK = "添付ファイルの一括削除をしてもよいですか？"
 NOTICE_NOT_MULTIPART = "現在は、multipart/mixedの形式以外は、サポートしていません。"
 NOTICE_CANNOT_PROCESS = "このメールは処理できませんでした。"
+NOTICE_BACKUP_FAILED = "バックアップ処理を行うことができませんでした。"
 LIST_COUNT_LABEL = "添付ファイル数:"
 
 # The notice a listed message brings, by the outcome mailcheck expects for it.
@@ -74,12 +75,13 @@ class Mailbox:
     def remove(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def run_host(self, host, steps, timeout):
+    def run_host(self, host, steps, timeout, options=()):
         """Runs StandInHost.exe over this mailbox with the scripted steps and a
-        final log step; (exit status, its output, the log's bytes)."""
+        final log step, and any further options of its own (e.g. --full-disk);
+        (exit status, its output, the log's bytes)."""
         log = self.path("host-log.txt")
         command = [WINE_RUN, host, "--data", windows_path(self.data) + "\\", "--mailbox", "Main",
-                   "--folder", "Inbox", "--plugin", windows_path(self.plugin)]
+                   "--folder", "Inbox", "--plugin", windows_path(self.plugin)] + list(options)
         for step in steps + ["log " + windows_path(log)]:
             command += ["--do", step]
         done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)

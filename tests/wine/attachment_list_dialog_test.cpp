@@ -233,6 +233,48 @@ TEST_F(AttachmentListTest, OkStripsOnlyTheSelectedEntriesInListOrder)
     EXPECT_EQ("2", fetches[fetches.size() - 1].args.at(0));
 }
 
+TEST_F(AttachmentListTest, ABulkStripLeavesOnlyTheMessageWhoseBackupCopyFailed)
+{
+    InstallHost<CopyRefusingHost>().refused = {2};
+    LoadWithSettings("BackUP=1\r\n");
+    std::vector<std::string> ids;
+    for (int i = 0; i < 3; ++i)
+        ids.push_back(
+            WriteMessage("m" + std::to_string(i) + ".eml", WithAttachment("Subject: m" + std::to_string(i) + "\r\n")));
+
+    Dialogs().Run("select all", SelectAllListEntries);
+    Dialogs().Press(IDOK);
+    Dialogs().Run("clear the log, then confirm", [this](HWND dialog) {
+        ClearLog();
+        PressButton(dialog, IDOK);
+    });
+    OpenList();
+
+    const std::vector<std::string> fetchAndBackUp = {
+        "TLA_GetNextMail",   "TLA_GetStatus",         "TLA_GetSource",           "TLA_SetCurrentMail",
+        "TLA_GetDataFolder", "TLA_GetCurrentMailBox", "TLA_MoveSelectedMessages"};
+    std::vector<std::string> expected;
+    for (const char* ending : {"TLA_SetSource", "TLA_SetMessageText", "TLA_SetSource"}) {
+        expected.insert(expected.end(), fetchAndBackUp.begin(), fetchAndBackUp.end());
+        expected.push_back(ending);
+        if (std::string(ending) == "TLA_SetSource")
+            expected.push_back("TLA_SetCurrentMail");
+    }
+    EXPECT_EQ(expected, CallNames());
+
+    std::vector<HostCall> stripped = Calls("TLA_SetSource");
+    ASSERT_EQ(2u, stripped.size());
+    EXPECT_EQ(ids[0], stripped[0].args.at(0));
+    EXPECT_EQ(ids[2], stripped[1].args.at(0));
+    EXPECT_EQ(Stripped("Subject: m0\r\n"), ReadMessage(ids[0]));
+    EXPECT_EQ(WithAttachment("Subject: m1\r\n"), ReadMessage(ids[1]));
+    EXPECT_EQ(Stripped("Subject: m2\r\n"), ReadMessage(ids[2]));
+    EXPECT_EQ(Notices::BackupFailed(), Calls("TLA_SetMessageText").at(0).args.at(1));
+    EXPECT_EQ((std::vector<std::string>{WithAttachment("Subject: m0\r\n"), WithAttachment("Subject: m2\r\n")}),
+              TrashContents());
+    EXPECT_EQ(2u, Dialogs().Seen().size()) << "the list and the confirmation, nothing more";
+}
+
 TEST_F(AttachmentListTest, DecliningTheConfirmationStripsNothing)
 {
     LoadWithSettings();

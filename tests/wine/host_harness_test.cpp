@@ -138,6 +138,52 @@ TEST_F(MailboxHostTest, StatusBitMarksTopLevelMultipartMixedOnly)
     EXPECT_EQ(getStatus(mixed.c_str()) & kStatusHasAttachments, 0);
 }
 
+TEST_F(MailboxHostTest, StatusBitMarksMultipartMixedWhateverTheLineEnds)
+{
+    // Written with LF line ends, then each LF made the line end under test.
+    const std::string mixed = "Subject: files\nContent-Type: multipart/mixed;\n boundary=\"b\"\n\n"
+                              "--b\nContent-Type: text/plain\n\ntext\n--b--\n";
+    const std::string inBody = "Subject: x\n\nContent-Type: multipart/mixed\n";
+    std::string padding;
+    for (int i = 0; i < 1000; ++i)
+        padding += "X-Line: " + std::to_string(i) + " of a header read in pieces\n";
+    const std::string late = padding + "Content-Type: multipart/mixed; boundary=b\n\n--b--\n";
+    struct Case {
+        const char* what;
+        const char* lineEnd;
+    } cases[] = {{"CR LF", "\r\n"}, {"LF alone", "\n"}, {"CR alone", "\r"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto withLineEnds = [&c](const std::string& text) {
+            std::string out;
+            for (char ch : text)
+                out += ch == '\n' ? std::string(c.lineEnd) : std::string(1, ch);
+            return out;
+        };
+        std::string id = WriteMessage("mixed.eml", withLineEnds(mixed));
+        EXPECT_EQ(getStatus(id.c_str()) & kStatusHasAttachments, kStatusHasAttachments);
+        EXPECT_STREQ(getHeader(id.c_str()),
+                     withLineEnds("Subject: files\nContent-Type: multipart/mixed;\n boundary=\"b\"\n").c_str());
+        id = WriteMessage("late.eml", withLineEnds(late));
+        EXPECT_EQ(getStatus(id.c_str()) & kStatusHasAttachments, kStatusHasAttachments);
+        id = WriteMessage("inbody.eml", withLineEnds(inBody));
+        EXPECT_EQ(getStatus(id.c_str()) & kStatusHasAttachments, 0);
+    }
+}
+
+TEST_F(MailboxHostTest, AMessageHoldingANulIsNeverGivenCutShort)
+{
+    const std::string nulInBody = std::string(kMixed) + std::string(1, '\0') + "after the NUL\r\n";
+    std::string body = WriteMessage("body.eml", nulInBody);
+    EXPECT_EQ(getSource(body.c_str()), nullptr);
+    EXPECT_STREQ(getHeader(body.c_str()), "Subject: with a file\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n");
+    EXPECT_EQ(getStatus(body.c_str()), kStatusHasAttachments);
+
+    std::string header = WriteMessage("header.eml", std::string("Subject: a") + '\0' + "b\r\n\r\nbody\r\n");
+    EXPECT_EQ(getSource(header.c_str()), nullptr);
+    EXPECT_EQ(getHeader(header.c_str()), nullptr);
+}
+
 TEST_F(MailboxHostTest, SetSourceReplacesTheFileBytesExactly)
 {
     std::string id = WriteMessage("a.eml", kMixed);
@@ -215,6 +261,28 @@ TEST_F(MailboxHostTest, CopyIntoTheTrashLandsAsANewFileAndNeverOverwrites)
     EXPECT_EQ(moveSelected((std::string(kMailbox) + "NoSuchFolder\\").c_str(), 1), 0);
     EXPECT_EQ(moveSelected("..\\..\\", 1), 0);
     EXPECT_EQ(moveSelected(nullptr, 1), 0);
+}
+
+TEST_F(MailboxHostTest, ACopyOnAFullDiskAnswersZeroAndLeavesNoPartialFile)
+{
+    // Larger than one piece of the copy, so that the disk fills in the middle.
+    std::string big = std::string(kMixed) + std::string(100000, 'x');
+    std::string id = WriteMessage("a.eml", big);
+    std::string trash = std::string(kMailbox) + kTrash + "\\";
+    ASSERT_EQ(setCurrentMail(id.c_str()), 1);
+
+    for (unsigned long long room : {0ull, 1ull, 20000ull, big.size() - 1ull}) {
+        SCOPED_TRACE(room);
+        Host().SimulateFullDisk(room);
+        EXPECT_EQ(moveSelected(trash.c_str(), 1), 0);
+        EXPECT_TRUE(FilesIn(kTrash).empty());
+    }
+    EXPECT_EQ(ReadMessage(id), big);
+
+    Host().SimulateFullDisk(big.size());
+    ASSERT_EQ(moveSelected(trash.c_str(), 1), 1);
+    EXPECT_EQ(FilesIn(kTrash), std::vector<std::string>{"a.eml"});
+    EXPECT_TRUE(ReadBytes(FolderDirectory(kTrash) + "a.eml") == big) << "the copy is whole";
 }
 
 TEST_F(MailboxHostTest, MoveTakesTheMessageOutOfTheFolder)

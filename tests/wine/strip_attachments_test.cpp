@@ -244,6 +244,43 @@ TEST_F(StripAttachmentsTest, AFailedBackupLeavesTheMessageAsItIs)
     EXPECT_EQ(id, Calls("TLA_SetCurrentMail").at(0).args.at(0)) << "the backup made it current first";
 }
 
+TEST_F(StripAttachmentsTest, ACopyTheHostDidNotMakeLeavesTheMessageWithTheBackupNotice)
+{
+    InstallHost<CopyRefusingHost>().refused = {1};
+    LoadWithSettings("BackUP=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
+    StripWithCommand(id);
+    std::vector<std::string> expected = {"TLA_GetCurrentMail",       "TLA_GetStatus",     "TLA_GetSource",
+                                         "TLA_SetCurrentMail",       "TLA_GetDataFolder", "TLA_GetCurrentMailBox",
+                                         "TLA_MoveSelectedMessages", "TLA_SetMessageText"};
+    EXPECT_EQ(expected, CallNames());
+    EXPECT_EQ("0", Calls("TLA_MoveSelectedMessages").at(0).result);
+    HostCall notice = Calls("TLA_SetMessageText").at(0);
+    EXPECT_EQ("0", notice.args.at(0)) << "no window";
+    EXPECT_EQ(Notices::BackupFailed(), notice.args.at(1));
+    EXPECT_EQ(1u, Dialogs().Seen().size()) << "only the confirmation";
+    EXPECT_EQ(kMixed, ReadMessage(id));
+    EXPECT_TRUE(TrashContents().empty());
+}
+
+TEST_F(StripAttachmentsTest, ADiskFillingUpDuringTheBackupLeavesTheMessageAndNoPartialCopy)
+{
+    LoadWithSettings("BackUP=1\r\n");
+    std::string id = WriteMessage("a.eml", kMixed);
+    Host().SimulateFullDisk(kMixed.size() / 2);
+    StripWithCommand(id);
+    EXPECT_EQ(Notices::BackupFailed(), Calls("TLA_SetMessageText").at(0).args.at(1));
+    EXPECT_TRUE(Calls("TLA_SetSource").empty());
+    EXPECT_EQ(kMixed, ReadMessage(id));
+    EXPECT_TRUE(FilesIn(kTrash).empty());
+
+    Host().SimulateFullDisk(kMixed.size());
+    StripWithCommand(id);
+    EXPECT_TRUE(Calls("TLA_SetMessageText").empty()) << "room for exactly the message is enough";
+    EXPECT_EQ(kMixedStripped, ReadMessage(id));
+    EXPECT_EQ(std::vector<std::string>{kMixed}, TrashContents());
+}
+
 TEST_F(StripAttachmentsTest, TheTrashFolderIsTheFirstEntryTheSearchYields)
 {
     LoadWithSettings("BackUP=1\r\n");

@@ -3,6 +3,7 @@
 // fixture: loading with given settings, choosing the single-message command
 // as a user would, and the notices the plug-in shows.
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,22 @@ protected:
     std::vector<std::string> TrashContents() const;
     std::string InboxPath() const { return FolderDirectory(kInbox); }
     std::string TrashPath() const { return FolderDirectory(kTrash); }
+};
+
+// A host whose copies fail without a trace: the copies it is told to refuse
+// (1 for the first asked for) are not made and answered with 0.
+class CopyRefusingHost : public MailboxHost {
+public:
+    using MailboxHost::MailboxHost;
+    std::set<int> refused;
+
+    int MoveSelectedMessages(const char* folder, int copy) override
+    {
+        return refused.count(++asked_) != 0 ? 0 : MailboxHost::MoveSelectedMessages(folder, copy);
+    }
+
+private:
+    int asked_ = 0;
 };
 
 // Message boxes and notices the plug-in shows, as code page 932 bytes.
