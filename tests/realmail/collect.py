@@ -20,7 +20,6 @@ import glob
 import hashlib
 import os
 import re
-import shutil
 import subprocess
 import sys
 
@@ -236,8 +235,10 @@ def main():
     print("%d messages, %d bytes" % (len(kept), sum(len(d) for d in kept.values())))
     if args.dry_run:
         return 0
-    shutil.rmtree(messages_dir, ignore_errors=True)
-    os.makedirs(messages_dir)
+    os.makedirs(messages_dir, exist_ok=True)
+    for name in os.listdir(messages_dir):
+        if name.endswith(".eml"):
+            os.remove(os.path.join(messages_dir, name))
     for name, data in kept.items():
         with open(os.path.join(messages_dir, name), "wb") as f:
             f.write(data)
