@@ -234,10 +234,11 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
                 return StripStatus::OutOfMemory;
             break;
         }
-        // In a body part, a line that is no field ends the header where mail
-        // readers end it: it is the first body line (the root's header is
-        // the message's own and keeps every line).
-        if (level > 0 && !HoldsColon(buffer.data, length - 2) &&
+        // A line that is no field ends the header where mail readers end it:
+        // it is the first body line. The message's own header does so only
+        // once it has declared its boundary, so that a stray line among its
+        // fields never hides the rest of them.
+        if ((level > 0 || boundary) && !HoldsColon(buffer.data, length - 2) &&
             !IsParentDelimiter(buffer.data, length - 2, parentBoundary, parentLength)) {
             cursor = lineStart;
             headerEndedByText = true;
