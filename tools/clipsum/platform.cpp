@@ -11,6 +11,7 @@ constexpr std::size_t kTempPrefixLength = sizeof kTempPrefix - 1;
 constexpr std::size_t kTempUniqueLength = 6;
 // Longer than any process number, so that a name that does not fit is no temp of ours.
 constexpr std::size_t kMaxPidDigits = 10;
+constexpr unsigned long kMaxPid = 0x7FFFFFFF;
 // A temporary file this old is stale even when a process of its number runs.
 constexpr long long kStaleSeconds = 24 * 60 * 60;
 
@@ -43,10 +44,10 @@ unsigned long TempNameProcess(const char* name)
     const char* digits = name + kTempPrefixLength;
     std::size_t digitCount = 0;
     unsigned long pid = 0;
-    while (digits[digitCount] >= '0' && digits[digitCount] <= '9' && digitCount < kMaxPidDigits)
+    while (digits[digitCount] >= '0' && digits[digitCount] <= '9' && digitCount < kMaxPidDigits && pid <= kMaxPid)
         pid = pid * 10 + static_cast<unsigned long>(digits[digitCount++] - '0');
     const char* unique = digits + digitCount + 1;
-    if (digitCount == 0 || digits[digitCount] != '-' || strlen(unique) != kTempUniqueLength)
+    if (digitCount == 0 || pid > kMaxPid || digits[digitCount] != '-' || strlen(unique) != kTempUniqueLength)
         return 0;
     for (std::size_t i = 0; i < kTempUniqueLength; ++i) {
         char c = unique[i];
@@ -390,7 +391,8 @@ bool CopyExtendedAttributes(int fd, const char* sourcePath, bool strict, FileErr
     if (static_cast<std::size_t>(listLength) > kMaxAttributeBytes)
         return !strict || Fail(error, "the original's extended attributes are too many to copy", 0);
     char* names = static_cast<char*>(malloc(kMaxAttributeBytes));
-    char* value = static_cast<char*>(malloc(kMaxAttributeBytes));
+    char* value = static_cast<char*>(malloc(2 * kMaxAttributeBytes));
+    char* present = value ? value + kMaxAttributeBytes : nullptr;
     bool copied = names && value;
     if (!copied)
         Fail(error, "not enough memory to copy the extended attributes", 0);
@@ -403,8 +405,13 @@ bool CopyExtendedAttributes(int fd, const char* sourcePath, bool strict, FileErr
         ssize_t valueLength = getxattr(sourcePath, name, value, kMaxAttributeBytes);
         if (valueLength < 0 && errno == ENODATA)
             continue; // removed since it was listed
+        // The new file may have it already (a security label given by the directory, say),
+        // and setting it may be refused even then.
+        ssize_t presentLength = valueLength < 0 ? -1 : fgetxattr(fd, name, present, kMaxAttributeBytes);
         if (valueLength < 0)
             copied = Fail(error, "cannot read an extended attribute of the original", errno);
+        else if (presentLength == valueLength && memcmp(present, value, static_cast<std::size_t>(valueLength)) == 0)
+            continue;
         else if (fsetxattr(fd, name, value, static_cast<std::size_t>(valueLength), 0) != 0 && strict)
             copied = Fail(error, "cannot copy an extended attribute to the new file", errno);
     }
