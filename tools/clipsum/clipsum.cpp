@@ -32,6 +32,9 @@ const char kUsage[] = "Usage: clipsum strip (--in-place | --stdout | --dry-run) 
                       "                     is written to a temporary file in the same directory,\n"
                       "                     forced to the disk and renamed over FILE, so a crash leaves\n"
                       "                     either the old or the new message, never a part of one.\n"
+                      "                     The new file keeps the old one's owner, group, permissions,\n"
+                      "                     extended attributes and times; if one of them cannot be\n"
+                      "                     kept, the file is left unchanged with an error line.\n"
                       "  --stdout           write the message as it would be stored afterwards to\n"
                       "                     standard output (the stripped form, or the original bytes\n"
                       "                     when it is left alone); exactly one FILE. The report goes\n"
@@ -42,32 +45,48 @@ const char kUsage[] = "Usage: clipsum strip (--in-place | --stdout | --dry-run) 
                       "Options:\n"
                       "  --backup-dir DIR   with --in-place: before a file is changed, save its\n"
                       "                     original in DIR under the same name (NAME.1, NAME.2, ...\n"
-                      "                     when that name is taken; no copy is ever overwritten). If\n"
+                      "                     when that name is taken; no copy is ever overwritten). A\n"
+                      "                     copy appears under its name only once it is complete. If\n"
                       "                     the copy cannot be saved, the file is left unchanged.\n"
-                      "                     Files that are left alone are not copied.\n"
+                      "                     Files that are left alone are not copied. If DIR is\n"
+                      "                     missing or no file can be created in it, clipsum says so\n"
+                      "                     and exits with status 2 before touching any file.\n"
                       "  --keep-html        leave alone a message whose header holds the text\n"
                       "                     \"Content-Type: text/html\" (compared case-sensitively),\n"
                       "                     like the plug-in's setting for HTML messages.\n"
+                      "  --force            strip read-only files too; they stay read-only.\n"
                       "  --help             show this text.\n"
                       "  --                 end of options: every later argument is a FILE.\n"
                       "\n"
                       "A message is left alone, unchanged, when it is not multipart, when --keep-html\n"
                       "applies, when it is nested more than 64 levels deep, or when memory runs out.\n"
-                      "A file that is missing, unreadable, empty, larger than 512 MiB or holds a NUL\n"
-                      "byte is not a message clipsum can handle: it gets an error line, is never\n"
-                      "changed, and the other files are still handled.\n"
+                      "With --in-place and --dry-run, a read-only file (no write permission for its\n"
+                      "owner, or the read-only attribute on Windows) is left alone unless --force is\n"
+                      "given. A file that starts with a \"From \" line and holds another one after a\n"
+                      "blank line is a mailbox (mbox) of several messages, not a message: it is left\n"
+                      "alone whole.\n"
+                      "Only regular files are read: a directory, a named pipe or a device gets an\n"
+                      "error line and is never opened for writing. A file that is missing,\n"
+                      "unreadable, empty, larger than 512 MiB or holds a NUL byte is not a message\n"
+                      "clipsum can handle either: it gets an error line, is never changed, and the\n"
+                      "other files are still handled.\n"
+                      "\n"
+                      "A run that is killed leaves no temporary file for ever: on Linux the new file\n"
+                      "has no name until it is complete; elsewhere its name starts with\n"
+                      "\".clipsum-tmp-\" and the next run in that directory removes it.\n"
                       "\n"
                       "Each file gets one report line; a summary follows: how many files were\n"
                       "stripped and left alone, and their bytes before and after.\n"
                       "\n"
                       "Exit status: 0 when every file was stripped or left alone, 1 when any file\n"
-                      "could not be read or written, 2 for a usage error.\n";
+                      "could not be read or written, 2 for a usage error or an unusable --backup-dir.\n";
 
 enum class Mode { Unset, InPlace, ToStdout, DryRun };
 
 struct Options {
     Mode mode = Mode::Unset;
     bool keepHtml = false;
+    bool force = false;
     const char* backupDir = nullptr;
 };
 
@@ -130,6 +149,8 @@ int ParseOptions(int argc, char** argv, Options* options)
                 return UsageError(kOneModeOnly, nullptr);
         } else if (strcmp(argument, "--keep-html") == 0) {
             options->keepHtml = true;
+        } else if (strcmp(argument, "--force") == 0) {
+            options->force = true;
         } else if (strcmp(argument, "--backup-dir") == 0) {
             if (i + 1 >= argc || !argv[i + 1])
                 return UsageError("--backup-dir needs a directory", nullptr);
@@ -198,8 +219,8 @@ void LeaveAlone(const char* path, const FileBytes& message, const char* reason, 
 }
 
 // Puts the stripped message where the mode says.
-void StoreStripped(const char* path, const FileBytes& message, const char* newSource, std::size_t newLength,
-                   const Options& options, Summary* summary)
+void StoreStripped(const char* path, const FileBytes& message, const FileFacts& facts, const char* newSource,
+                   std::size_t newLength, const Options& options, TempSweep* sweep, Summary* summary)
 {
     char* copyPath = nullptr;
     FileError error{};
@@ -210,9 +231,9 @@ void StoreStripped(const char* path, const FileBytes& message, const char* newSo
         break;
     case Mode::InPlace:
         if (options.backupDir &&
-            !WriteBackupCopy(options.backupDir, path, message.data, message.length, &copyPath, &error))
+            !WriteBackupCopy(options.backupDir, path, facts, message.data, message.length, &copyPath, &error))
             return FailFile(path, error, summary);
-        if (!ReplaceFileContents(path, newSource, newLength, &error)) {
+        if (!ReplaceFileContents(path, facts, newSource, newLength, sweep, &error)) {
             free(copyPath);
             return FailFile(path, error, summary);
         }
@@ -232,13 +253,40 @@ void StoreStripped(const char* path, const FileBytes& message, const char* newSo
     summary->bytesAfter += newLength;
 }
 
-void StripFile(const char* path, const Options& options, Summary* summary)
+// A file of several messages in the mbox format: its first line is an envelope
+// "From " line and another one follows a blank line. The engine would take it
+// for one message, and the others would be lost with its attachments.
+bool IsMailbox(const char* data, std::size_t length)
+{
+    const char* end = data + length;
+    if (length < 5 || memcmp(data, "From ", 5) != 0)
+        return false;
+    for (const char* line = data;;) {
+        const char* newline = static_cast<const char*>(memchr(line, '\n', static_cast<std::size_t>(end - line)));
+        if (!newline)
+            return false;
+        bool blank = newline == line || (newline == line + 1 && line[0] == '\r');
+        line = newline + 1;
+        if (blank && end - line >= 5 && memcmp(line, "From ", 5) == 0)
+            return true;
+    }
+}
+
+// A file its owner may not write is replaced only when asked to (--force):
+// the permission says "keep", and root, who may write anything, would not notice.
+bool KeptReadOnly(const FileFacts& facts, const Options& options)
+{
+    return facts.readOnly && !options.force && (options.mode == Mode::InPlace || options.mode == Mode::DryRun);
+}
+
+void StripFile(const char* path, const Options& options, TempSweep* sweep, Summary* summary)
 {
     if (strlen(path) > kMaxPathBytes)
         return FailFile(path, FileError{"path longer than 4096 bytes", 0}, summary);
     FileBytes message;
+    FileFacts facts;
     FileError error{};
-    if (!ReadWholeFile(path, &message, &error))
+    if (!ReadWholeFile(path, &message, &facts, &error))
         return FailFile(path, error, summary);
 
     // The engine takes NUL-terminated text: a NUL inside would cut the message short.
@@ -249,6 +297,8 @@ void StripFile(const char* path, const Options& options, Summary* summary)
         fprintf(stderr, "clipsum: %s: holds a NUL byte at offset %zu, not a text message; refused\n", path,
                 static_cast<std::size_t>(nul - message.data));
         ++summary->failed;
+    } else if (IsMailbox(message.data, message.length)) {
+        LeaveAlone(path, message, "a mailbox (mbox) of several messages, not a message", options, summary);
     } else {
         MessageStripper stripper;
         StripStatus status = stripper.Parse(message.data);
@@ -258,8 +308,11 @@ void StripFile(const char* path, const Options& options, Summary* summary)
             LeaveAlone(path, message, "HTML message kept (--keep-html)", options, summary);
         else if ((status = stripper.Reduce()) != StripStatus::Ok)
             LeaveAlone(path, message, LeftAloneReason(status), options, summary);
+        else if (KeptReadOnly(facts, options))
+            LeaveAlone(path, message, "read-only file (--force to strip it)", options, summary);
         else
-            StoreStripped(path, message, stripper.NewSource(), stripper.NewLength(), options, summary);
+            StoreStripped(path, message, facts, stripper.NewSource(), stripper.NewLength(), options, sweep,
+                          summary);
     }
     FreeFileBytes(&message);
 }
@@ -293,11 +346,24 @@ int main(int argc, char** argv)
         return kExitFileFailed;
     }
 
+    // Said once, before any file is touched, rather than once for each file.
+    FileError error{};
+    if (options.backupDir && !CheckBackupDirectory(options.backupDir, &error)) {
+        if (error.code != 0)
+            fprintf(stderr, "clipsum: --backup-dir %s: %s: %s\n", options.backupDir, error.what, strerror(error.code));
+        else
+            fprintf(stderr, "clipsum: --backup-dir %s: %s\n", options.backupDir, error.what);
+        fputs("Nothing was changed.\n", stderr);
+        return kExitUsage;
+    }
+
     Summary summary;
+    TempSweep sweep{};
     for (int i = 2; i < argc; ++i) {
         if (argv[i])
-            StripFile(argv[i], options, &summary);
+            StripFile(argv[i], options, &sweep, &summary);
     }
+    EndSweep(&sweep);
     PrintSummary(options, summary);
     return summary.failed == 0 ? kExitHandled : kExitFileFailed;
 }

@@ -10,7 +10,6 @@ namespace {
 
 constexpr std::size_t kFirstReadCapacity = 64 * 1024;
 constexpr int kMaxBackupSuffix = 999;
-constexpr char kTempName[] = ".clipsum-XXXXXX";
 
 bool Fail(FileError* error, const char* what, int code)
 {
@@ -19,25 +18,58 @@ bool Fail(FileError* error, const char* what, int code)
     return false;
 }
 
-// Writes data to a file just created, forces it to the disk and closes it.
-bool FillAndClose(FILE* file, const char* data, std::size_t length)
+const char* NotRegularReason(FileKind kind)
 {
-    bool written = WriteAll(file, data, length) && FlushToDisk(file);
-    int savedErrno = errno;
-    bool closed = fclose(file) == 0;
-    if (written)
-        return closed;
-    errno = savedErrno;
-    return false;
+    switch (kind) {
+    case FileKind::Directory:
+        return "is a directory";
+    case FileKind::NamedPipe:
+        return "not a regular file (named pipe)";
+    case FileKind::Device:
+        return "not a regular file (device)";
+    case FileKind::Regular:
+    case FileKind::Other:
+        break;
+    }
+    return "not a regular file";
+}
+
+// Writes data to a new temporary file in directory with the original's facts
+// (strict: all of them or failure) and forces it to the disk.
+bool WriteTemp(const char* directory, const char* data, std::size_t length, const FileFacts& facts,
+               const char* original, bool strict, TempFile* temp, FileError* error)
+{
+    if (!CreateTempFile(directory, temp))
+        return Fail(error, "cannot create a temporary file", errno);
+    bool written = WriteAll(temp->file, data, length) || Fail(error, "cannot write the new file", errno);
+    written = written && CopyFacts(temp, facts, original, strict, error);
+    written = written && (FlushTemp(temp) || Fail(error, "cannot force the new file to the disk", errno));
+    if (!written)
+        DiscardTemp(temp);
+    return written;
+}
+
+// The directory part of path as a string of its own ("" for a bare name).
+char* DirectoryOf(const char* path)
+{
+    std::size_t length = DirectoryLength(path);
+    char* directory = static_cast<char*>(malloc(length + 1));
+    if (directory) {
+        memcpy(directory, path, length);
+        directory[length] = '\0';
+    }
+    return directory;
 }
 
 } // namespace
 
-bool ReadWholeFile(const char* path, FileBytes* bytes, FileError* error)
+bool ReadWholeFile(const char* path, FileBytes* bytes, FileFacts* facts, FileError* error)
 {
     bytes->data = nullptr;
     bytes->length = 0;
-    FILE* file = fopen(path, "rb");
+    FILE* file = OpenRegularFile(path, facts);
+    if (!file && errno == 0)
+        return Fail(error, NotRegularReason(facts->kind), 0);
     if (!file)
         return Fail(error, "cannot open", errno);
 
@@ -92,43 +124,64 @@ bool WriteAll(FILE* file, const char* data, std::size_t length)
     return fwrite(data, 1, length, file) == length && fflush(file) == 0;
 }
 
-bool ReplaceFileContents(const char* path, const char* data, std::size_t length, FileError* error)
+void EndSweep(TempSweep* sweep)
+{
+    free(sweep->lastDirectory);
+    sweep->lastDirectory = nullptr;
+}
+
+bool ReplaceFileContents(const char* path, const FileFacts& facts, const char* data, std::size_t length,
+                         TempSweep* sweep, FileError* error)
 {
     // Replace what a symbolic link points to, not the link.
     char* target = ResolveLinks(path);
     if (!target)
         return Fail(error, "cannot find the file behind its path", errno);
-    std::size_t directoryLength = DirectoryLength(target);
-    char* tempPath = static_cast<char*>(malloc(directoryLength + sizeof kTempName));
-    if (!tempPath) {
+    char* directory = DirectoryOf(target);
+    if (!directory) {
         free(target);
         return Fail(error, "not enough memory to write it", 0);
     }
-    memcpy(tempPath, target, directoryLength);
-    memcpy(tempPath + directoryLength, kTempName, sizeof kTempName);
-
-    bool replaced = false;
-    FILE* file = CreateUniqueFile(tempPath);
-    if (!file) {
-        Fail(error, "cannot create a temporary file beside it", errno);
-    } else {
-        CopyPermissions(target, file);
-        if (!FillAndClose(file, data, length))
-            Fail(error, "cannot write the new message", errno);
-        else if (!ReplaceAtomically(tempPath, target))
-            Fail(error, "cannot replace it", errno);
-        else
-            replaced = true;
-        if (!replaced)
-            remove(tempPath);
+    if (!sweep->lastDirectory || strcmp(sweep->lastDirectory, directory) != 0) {
+        RemoveStaleTempFiles(directory);
+        free(sweep->lastDirectory);
+        sweep->lastDirectory = directory;
     }
-    free(tempPath);
+
+    TempFile temp;
+    bool replaced = WriteTemp(directory, data, length, facts, target, true, &temp, error);
+    if (replaced && !ReplaceWithTemp(&temp, target, facts)) {
+        replaced = Fail(error, "cannot replace it", errno);
+        DiscardTemp(&temp);
+    }
+    if (sweep->lastDirectory != directory)
+        free(directory);
     free(target);
     return replaced;
 }
 
-bool WriteBackupCopy(const char* directory, const char* path, const char* data, std::size_t length, char** copyPath,
-                     FileError* error)
+bool CheckBackupDirectory(const char* directory, FileError* error)
+{
+    FileFacts facts;
+    FILE* file = OpenRegularFile(directory, &facts);
+    if (file) {
+        fclose(file);
+        return Fail(error, "not a directory", 0);
+    }
+    if (errno != 0)
+        return Fail(error, "cannot use it", errno);
+    if (facts.kind != FileKind::Directory)
+        return Fail(error, "not a directory", 0);
+    RemoveStaleTempFiles(directory);
+    TempFile probe;
+    if (!CreateTempFile(directory, &probe))
+        return Fail(error, "cannot create a file in it", errno);
+    DiscardTemp(&probe);
+    return true;
+}
+
+bool WriteBackupCopy(const char* directory, const char* path, const FileFacts& facts, const char* data,
+                     std::size_t length, char** copyPath, FileError* error)
 {
     *copyPath = nullptr;
     const char* name = path + DirectoryLength(path);
@@ -141,29 +194,31 @@ bool WriteBackupCopy(const char* directory, const char* path, const char* data, 
     if (!candidate)
         return Fail(error, "not enough memory for the backup copy", 0);
 
-    FILE* file = nullptr;
-    for (int suffix = 0; !file && suffix <= kMaxBackupSuffix; ++suffix) {
+    // A copy is a copy even where the owner or an attribute cannot be given to it.
+    TempFile temp;
+    if (!WriteTemp(directory, data, length, facts, path, false, &temp, error)) {
+        free(candidate);
+        error->what = "cannot write the backup copy";
+        return false;
+    }
+    bool published = false;
+    for (int suffix = 0; !published && suffix <= kMaxBackupSuffix; ++suffix) {
         if (suffix == 0)
             snprintf(candidate, capacity, "%s%s%s", directory, needsSeparator ? "/" : "", name);
         else
             snprintf(candidate, capacity, "%s%s%s.%d", directory, needsSeparator ? "/" : "", name, suffix);
-        file = CreateNewFile(candidate);
-        if (!file && errno != EEXIST) {
-            int createErrno = errno;
+        published = PublishTemp(&temp, candidate);
+        if (!published && errno != EEXIST) {
+            int publishErrno = errno;
+            DiscardTemp(&temp);
             free(candidate);
-            return Fail(error, "cannot create the backup copy", createErrno);
+            return Fail(error, "cannot name the backup copy", publishErrno);
         }
     }
-    if (!file) {
+    if (!published) {
+        DiscardTemp(&temp);
         free(candidate);
-        return Fail(error, "cannot create the backup copy: 1000 copies of this name exist", 0);
-    }
-    CopyPermissions(path, file);
-    if (!FillAndClose(file, data, length)) {
-        int writeErrno = errno;
-        remove(candidate);
-        free(candidate);
-        return Fail(error, "cannot write the backup copy", writeErrno);
+        return Fail(error, "cannot name the backup copy: 1000 copies of this name exist", 0);
     }
     *copyPath = candidate;
     return true;

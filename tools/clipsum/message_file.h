@@ -1,6 +1,8 @@
 #pragma once
 // Message files as byte strings: read whole, written whole, never translated.
 
+#include "platform.h"
+
 #include <cstddef>
 #include <cstdio>
 
@@ -11,34 +13,44 @@ constexpr std::size_t kMaxMessageBytes = std::size_t{512} << 20;
 // Longest path accepted, directories included.
 constexpr std::size_t kMaxPathBytes = 4096;
 
-// Why a file operation failed: a short description and the errno value behind
-// it (0 when there is none).
-struct FileError {
-    const char* what;
-    int code;
-};
-
 // A whole file in memory. data is NUL-terminated past length and owned.
 struct FileBytes {
     char* data;
     std::size_t length;
 };
 
-// Reads the file at path whole. False with error set when it cannot be opened
-// or read, is larger than kMaxMessageBytes, or memory runs out.
-bool ReadWholeFile(const char* path, FileBytes* bytes, FileError* error);
+// Reads the regular file at path whole, and what it was (facts) before it was
+// read. False with error set when it is not a regular file, cannot be opened or
+// read, is larger than kMaxMessageBytes, or memory runs out.
+bool ReadWholeFile(const char* path, FileBytes* bytes, FileFacts* facts, FileError* error);
 void FreeFileBytes(FileBytes* bytes);
 
 bool WriteAll(FILE* file, const char* data, std::size_t length);
 
-// Replaces the contents of the file at path with data: writes a temporary file
-// in the same directory, forces it to the disk and renames it over path. On
-// failure path is unchanged and the temporary file is gone.
-bool ReplaceFileContents(const char* path, const char* data, std::size_t length, FileError* error);
+// The directory whose stale temporary files were removed last, so that a run
+// over many files of one directory reads it once.
+struct TempSweep {
+    char* lastDirectory;
+};
+void EndSweep(TempSweep* sweep);
 
-// Saves data as a new file in directory, named after the last component of
-// path; when that name is taken, NAME.1 up to NAME.999, so that no earlier
-// copy is ever overwritten. The copy is on the disk when this returns true,
-// and *copyPath (freed by the caller) names it.
-bool WriteBackupCopy(const char* directory, const char* path, const char* data, std::size_t length, char** copyPath,
-                     FileError* error);
+// Replaces the contents of the file at path, as it was read (facts), with data:
+// writes a temporary file in the same directory with the original's owner,
+// group, mode, extended attributes and times, forces it to the disk and renames
+// it over path. Stale temporary files of killed runs in that directory go
+// first. On failure path is unchanged and the temporary file is gone.
+bool ReplaceFileContents(const char* path, const FileFacts& facts, const char* data, std::size_t length,
+                         TempSweep* sweep, FileError* error);
+
+// Checks, before any file is touched, that a backup copy can be made in
+// directory: it exists, is a directory, and a file can be created in it. Stale
+// temporary files of killed runs there are removed.
+bool CheckBackupDirectory(const char* directory, FileError* error);
+
+// Saves data, the file at path as it was read (facts), as a new file in
+// directory, named after the last component of path; when that name is taken,
+// NAME.1 up to NAME.999, so that no earlier copy is ever overwritten. The copy
+// takes its name only once it is whole and on the disk, and *copyPath (freed
+// by the caller) names it.
+bool WriteBackupCopy(const char* directory, const char* path, const FileFacts& facts, const char* data,
+                     std::size_t length, char** copyPath, FileError* error);

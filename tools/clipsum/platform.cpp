@@ -4,11 +4,139 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+constexpr char kTempPrefix[] = ".clipsum-tmp-";
+constexpr std::size_t kTempPrefixLength = sizeof kTempPrefix - 1;
+constexpr std::size_t kTempUniqueLength = 6;
+// Longer than any process number, so that a name that does not fit is no temp of ours.
+constexpr std::size_t kMaxPidDigits = 10;
+constexpr unsigned long kMaxPid = 0x7FFFFFFF;
+// A temporary file this old is stale even when a process of its number runs.
+constexpr long long kStaleSeconds = 24 * 60 * 60;
+
+bool Fail(FileError* error, const char* what, int code)
+{
+    error->what = what;
+    error->code = code;
+    return false;
+}
+
+// directory and name joined with a separator where one is needed. Null when
+// memory runs out.
+char* JoinPath(const char* directory, const char* name)
+{
+    std::size_t directoryLength = strlen(directory);
+    bool needsSeparator = directoryLength != 0 && DirectoryLength(directory) != directoryLength;
+    std::size_t size = directoryLength + 1 + strlen(name) + 1;
+    char* path = static_cast<char*>(malloc(size));
+    if (path)
+        snprintf(path, size, "%s%s%s", directory, needsSeparator ? "/" : "", name);
+    return path;
+}
+
+// The process number in a name of the form ".clipsum-tmp-PID-XXXXXX", or 0
+// when name is not one of ours.
+unsigned long TempNameProcess(const char* name)
+{
+    if (strncmp(name, kTempPrefix, kTempPrefixLength) != 0)
+        return 0;
+    const char* digits = name + kTempPrefixLength;
+    std::size_t digitCount = 0;
+    unsigned long pid = 0;
+    while (digits[digitCount] >= '0' && digits[digitCount] <= '9' && digitCount < kMaxPidDigits && pid <= kMaxPid)
+        pid = pid * 10 + static_cast<unsigned long>(digits[digitCount++] - '0');
+    const char* unique = digits + digitCount + 1;
+    if (digitCount == 0 || pid > kMaxPid || digits[digitCount] != '-' || strlen(unique) != kTempUniqueLength)
+        return 0;
+    for (std::size_t i = 0; i < kTempUniqueLength; ++i) {
+        char c = unique[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+            return 0;
+    }
+    return pid;
+}
+
+// A fresh name template for a temporary file of this process in directory.
+char* TempNameTemplate(const char* directory, unsigned long pid)
+{
+    char name[sizeof kTempPrefix + kMaxPidDigits + 1 + kTempUniqueLength + 1];
+    snprintf(name, sizeof name, "%s%lu-XXXXXX", kTempPrefix, pid);
+    return JoinPath(directory, name);
+}
+
+} // namespace
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
+#include <process.h>
 #include <windows.h>
+
+namespace {
+
+constexpr unsigned long long kFileTimeTicksPerSecond = 10000000;
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+int ErrnoFromWin32(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_DISK_FULL:
+        return ENOSPC;
+    default:
+        return EIO;
+    }
+}
+
+unsigned long long Ticks(FILETIME time)
+{
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+FILETIME FromTicks(unsigned long long ticks)
+{
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return time;
+}
+
+bool ProcessIsGone(unsigned long pid)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process)
+        return GetLastError() == ERROR_INVALID_PARAMETER;
+    bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+void CloseTemp(TempFile* temp)
+{
+    if (temp->file)
+        fclose(temp->file);
+    temp->file = nullptr;
+}
+
+void FreeTemp(TempFile* temp)
+{
+    free(temp->name);
+    free(temp->directory);
+    temp->name = nullptr;
+    temp->directory = nullptr;
+}
+
+} // namespace
 
 bool SetStdoutBinary()
 {
@@ -29,31 +157,38 @@ std::size_t DirectoryLength(const char* path)
     return length;
 }
 
-FILE* CreateUniqueFile(char* pathTemplate)
+FILE* OpenRegularFile(const char* path, FileFacts* facts)
 {
-    int fd = mkstemp(pathTemplate);
-    if (fd < 0)
+    facts->kind = FileKind::Other;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        facts->kind = FileKind::Directory;
+        errno = 0;
         return nullptr;
-    _setmode(fd, _O_BINARY);
-    FILE* file = _fdopen(fd, "wb");
+    }
+    FILE* file = fopen(path, "rb");
     if (!file)
-        _close(fd);
-    return file;
-}
-
-FILE* CreateNewFile(const char* path)
-{
-    int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
         return nullptr;
-    FILE* file = _fdopen(fd, "wb");
-    if (!file)
-        _close(fd);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    DWORD type = GetFileType(handle);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (type != FILE_TYPE_DISK) {
+        fclose(file);
+        facts->kind = type == FILE_TYPE_PIPE ? FileKind::NamedPipe : FileKind::Device;
+        errno = 0;
+        return nullptr;
+    }
+    if (!GetFileInformationByHandle(handle, &info)) {
+        errno = ErrnoFromWin32(GetLastError());
+        fclose(file);
+        return nullptr;
+    }
+    facts->kind = FileKind::Regular;
+    facts->attributes = info.dwFileAttributes;
+    facts->readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    facts->accessTime = Ticks(info.ftLastAccessTime);
+    facts->writeTime = Ticks(info.ftLastWriteTime);
     return file;
-}
-
-void CopyPermissions(const char*, FILE*)
-{
 }
 
 char* ResolveLinks(const char* path)
@@ -61,39 +196,232 @@ char* ResolveLinks(const char* path)
     return _strdup(path);
 }
 
-bool FlushToDisk(FILE* file)
+bool CreateTempFile(const char* directory, TempFile* temp)
 {
-    return fflush(file) == 0 && _commit(_fileno(file)) == 0;
-}
-
-static int ErrnoFromWin32(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return EACCES;
-    case ERROR_DISK_FULL:
-        return ENOSPC;
-    default:
-        return EIO;
+    temp->file = nullptr;
+    temp->directory = _strdup(directory);
+    temp->name = TempNameTemplate(directory, static_cast<unsigned long>(_getpid()));
+    int fd = temp->name && temp->directory ? mkstemp(temp->name) : -1;
+    if (fd < 0) {
+        int savedErrno = temp->name && temp->directory ? errno : ENOMEM;
+        FreeTemp(temp);
+        errno = savedErrno;
+        return false;
     }
+    _setmode(fd, _O_BINARY);
+    temp->file = _fdopen(fd, "wb");
+    if (!temp->file) {
+        _close(fd);
+        DiscardTemp(temp);
+        return false;
+    }
+    return true;
 }
 
-bool ReplaceAtomically(const char* from, const char* to)
+bool CopyFacts(TempFile* temp, const FileFacts& facts, const char*, bool strict, FileError* error)
 {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    FILETIME access = FromTicks(facts.accessTime);
+    FILETIME write = FromTicks(facts.writeTime);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temp->file)));
+    if (fflush(temp->file) == 0 && SetFileTime(handle, nullptr, &access, &write))
         return true;
-    errno = ErrnoFromWin32(GetLastError());
-    return false;
+    return !strict || Fail(error, "cannot give the new file the original's times", ErrnoFromWin32(GetLastError()));
+}
+
+bool FlushTemp(TempFile* temp)
+{
+    return fflush(temp->file) == 0 && _commit(_fileno(temp->file)) == 0;
+}
+
+bool PublishTemp(TempFile* temp, const char* path)
+{
+    CloseTemp(temp);
+    if (!MoveFileExA(temp->name, path, MOVEFILE_WRITE_THROUGH)) {
+        errno = ErrnoFromWin32(GetLastError());
+        return false;
+    }
+    FreeTemp(temp);
+    return true;
+}
+
+// MoveFileEx refuses to replace a read-only file: the attribute is lifted for
+// the move and given to the new file after it.
+bool ReplaceWithTemp(TempFile* temp, const char* target, const FileFacts& facts)
+{
+    CloseTemp(temp);
+    DWORD kept = facts.attributes & kKeptAttributes;
+    SetFileAttributesA(temp->name, (kept & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_ARCHIVE);
+    if (facts.readOnly && !SetFileAttributesA(target, facts.attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        errno = ErrnoFromWin32(GetLastError());
+        return false;
+    }
+    if (!MoveFileExA(temp->name, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        errno = ErrnoFromWin32(GetLastError());
+        if (facts.readOnly)
+            SetFileAttributesA(target, facts.attributes);
+        return false;
+    }
+    if (facts.readOnly)
+        SetFileAttributesA(target, kept | FILE_ATTRIBUTE_ARCHIVE);
+    FreeTemp(temp);
+    return true;
+}
+
+void DiscardTemp(TempFile* temp)
+{
+    CloseTemp(temp);
+    if (temp->name)
+        DeleteFileA(temp->name);
+    FreeTemp(temp);
+}
+
+void RemoveStaleTempFiles(const char* directory)
+{
+    char pattern[sizeof kTempPrefix + 1];
+    snprintf(pattern, sizeof pattern, "%s*", kTempPrefix);
+    char* search = JoinPath(directory, pattern);
+    if (!search)
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE finder = FindFirstFileA(search, &found);
+    free(search);
+    if (finder == INVALID_HANDLE_VALUE)
+        return;
+    FILETIME nowTime;
+    GetSystemTimeAsFileTime(&nowTime);
+    unsigned long long now = Ticks(nowTime);
+    unsigned long self = static_cast<unsigned long>(_getpid());
+    do {
+        unsigned long pid = TempNameProcess(found.cFileName);
+        if (pid == 0 || pid == self || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        unsigned long long created = Ticks(found.ftCreationTime);
+        bool old = now > created && (now - created) / kFileTimeTicksPerSecond > kStaleSeconds;
+        if (old || ProcessIsGone(pid)) {
+            char* stale = JoinPath(directory, found.cFileName);
+            if (stale)
+                DeleteFileA(stale);
+            free(stale);
+        }
+    } while (FindNextFileA(finder, &found));
+    FindClose(finder);
 }
 
 #else
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <signal.h>
+#include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
+
+namespace {
+
+// The kernel's own bounds: the list of names and each value fit in 64 KiB.
+constexpr std::size_t kMaxAttributeBytes = 64 * 1024;
+constexpr int kMaxNameAttempts = 1000;
+
+FileKind KindOf(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return FileKind::Regular;
+    if (S_ISDIR(mode))
+        return FileKind::Directory;
+    if (S_ISFIFO(mode))
+        return FileKind::NamedPipe;
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return FileKind::Device;
+    return FileKind::Other;
+}
+
+bool ProcessIsGone(unsigned long pid)
+{
+    return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// A rename or a new name is durable only once the directory that holds it is synced.
+void SyncDirectory(const char* directory)
+{
+    int fd = open(directory[0] ? directory : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
+void CloseTemp(TempFile* temp)
+{
+    if (temp->file)
+        fclose(temp->file);
+    temp->file = nullptr;
+}
+
+void FreeTemp(TempFile* temp)
+{
+    free(temp->name);
+    free(temp->directory);
+    temp->name = nullptr;
+    temp->directory = nullptr;
+}
+
+bool CopyOwnerAndMode(int fd, const struct stat& original, bool strict, FileError* error)
+{
+    struct stat current;
+    if (fstat(fd, &current) != 0)
+        return !strict || Fail(error, "cannot examine the new file", errno);
+    // A change of owner clears the set-user-ID and set-group-ID bits: the mode comes after it.
+    if ((current.st_uid != original.st_uid || current.st_gid != original.st_gid) &&
+        fchown(fd, original.st_uid, original.st_gid) != 0 && strict)
+        return Fail(error, "cannot give the new file the original's owner and group", errno);
+    if (fchmod(fd, original.st_mode & 07777) != 0 && strict)
+        return Fail(error, "cannot give the new file the original's permissions", errno);
+    return true;
+}
+
+#ifdef __linux__
+bool CopyExtendedAttributes(int fd, const char* sourcePath, bool strict, FileError* error)
+{
+    ssize_t listLength = listxattr(sourcePath, nullptr, 0);
+    if (listLength == 0 || (listLength < 0 && errno == ENOTSUP))
+        return true;
+    if (listLength < 0)
+        return !strict || Fail(error, "cannot list the original's extended attributes", errno);
+    if (static_cast<std::size_t>(listLength) > kMaxAttributeBytes)
+        return !strict || Fail(error, "the original's extended attributes are too many to copy", 0);
+    char* names = static_cast<char*>(malloc(kMaxAttributeBytes));
+    char* value = static_cast<char*>(malloc(2 * kMaxAttributeBytes));
+    char* present = value ? value + kMaxAttributeBytes : nullptr;
+    bool copied = names && value;
+    if (!copied)
+        Fail(error, "not enough memory to copy the extended attributes", 0);
+    if (copied)
+        listLength = listxattr(sourcePath, names, kMaxAttributeBytes);
+    if (copied && (listLength < 0 || (listLength > 0 && names[listLength - 1] != '\0')))
+        copied = Fail(error, "cannot list the original's extended attributes", listLength < 0 ? errno : 0);
+    for (ssize_t at = 0; copied && at < listLength; at += static_cast<ssize_t>(strlen(names + at)) + 1) {
+        const char* name = names + at;
+        ssize_t valueLength = getxattr(sourcePath, name, value, kMaxAttributeBytes);
+        if (valueLength < 0 && errno == ENODATA)
+            continue; // removed since it was listed
+        // The new file may have it already (a security label given by the directory, say),
+        // and setting it may be refused even then.
+        ssize_t presentLength = valueLength < 0 ? -1 : fgetxattr(fd, name, present, kMaxAttributeBytes);
+        if (valueLength < 0)
+            copied = Fail(error, "cannot read an extended attribute of the original", errno);
+        else if (presentLength == valueLength && memcmp(present, value, static_cast<std::size_t>(valueLength)) == 0)
+            continue;
+        else if (fsetxattr(fd, name, value, static_cast<std::size_t>(valueLength), 0) != 0 && strict)
+            copied = Fail(error, "cannot copy an extended attribute to the new file", errno);
+    }
+    free(names);
+    free(value);
+    return copied || !strict;
+}
+#endif
+
+} // namespace
 
 bool SetStdoutBinary()
 {
@@ -106,33 +434,35 @@ std::size_t DirectoryLength(const char* path)
     return slash ? static_cast<std::size_t>(slash - path) + 1 : 0;
 }
 
-FILE* CreateUniqueFile(char* pathTemplate)
+// The path is looked at before it is opened, so that a device is never opened;
+// the open descriptor is looked at again, in case the path changed between.
+FILE* OpenRegularFile(const char* path, FileFacts* facts)
 {
-    int fd = mkstemp(pathTemplate);
+    if (stat(path, &facts->status) != 0)
+        return nullptr;
+    facts->kind = KindOf(facts->status.st_mode);
+    if (facts->kind != FileKind::Regular) {
+        errno = 0;
+        return nullptr;
+    }
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    FILE* file = fdopen(fd, "wb");
-    if (!file)
+    if (fstat(fd, &facts->status) != 0) {
+        int savedErrno = errno;
         close(fd);
-    return file;
-}
-
-FILE* CreateNewFile(const char* path)
-{
-    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
+        errno = savedErrno;
         return nullptr;
-    FILE* file = fdopen(fd, "wb");
-    if (!file)
+    }
+    facts->kind = KindOf(facts->status.st_mode);
+    facts->readOnly = (facts->status.st_mode & S_IWUSR) == 0;
+    FILE* file = facts->kind == FileKind::Regular ? fdopen(fd, "rb") : nullptr;
+    if (!file) {
+        int savedErrno = facts->kind == FileKind::Regular ? errno : 0;
         close(fd);
+        errno = savedErrno;
+    }
     return file;
-}
-
-void CopyPermissions(const char* sourcePath, FILE* file)
-{
-    struct stat source;
-    if (stat(sourcePath, &source) == 0)
-        fchmod(fileno(file), source.st_mode & 07777);
 }
 
 char* ResolveLinks(const char* path)
@@ -140,37 +470,154 @@ char* ResolveLinks(const char* path)
     return realpath(path, nullptr);
 }
 
-bool FlushToDisk(FILE* file)
+bool CreateTempFile(const char* directory, TempFile* temp)
 {
-    return fflush(file) == 0 && fsync(fileno(file)) == 0;
-}
-
-// The rename itself is durable only once the directory that holds it is synced.
-static void SyncDirectoryOf(const char* path)
-{
-    std::size_t length = DirectoryLength(path);
-    if (length == 0) {
-        path = ".";
-        length = 1;
-    }
-    char* directory = static_cast<char*>(malloc(length + 1));
-    if (!directory)
-        return;
-    memcpy(directory, path, length);
-    directory[length] = '\0';
-    int fd = open(directory, O_RDONLY | O_CLOEXEC);
-    free(directory);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    close(fd);
-}
-
-bool ReplaceAtomically(const char* from, const char* to)
-{
-    if (rename(from, to) != 0)
+    temp->file = nullptr;
+    temp->name = nullptr;
+    temp->directory = strdup(directory);
+    if (!temp->directory) {
+        errno = ENOMEM;
         return false;
-    SyncDirectoryOf(to);
+    }
+    int fd = -1;
+#ifdef O_TMPFILE
+    // Naming it later goes through /proc; without /proc it gets a name from the start.
+    if (access("/proc/self/fd", X_OK) == 0) {
+        fd = open(directory[0] ? directory : ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            int savedErrno = errno;
+            FreeTemp(temp);
+            errno = savedErrno;
+            return false;
+        }
+    }
+#endif
+    if (fd < 0) {
+        temp->name = TempNameTemplate(directory, static_cast<unsigned long>(getpid()));
+        fd = temp->name ? mkostemp(temp->name, O_CLOEXEC) : -1;
+        if (fd < 0) {
+            int savedErrno = temp->name ? errno : ENOMEM;
+            FreeTemp(temp);
+            errno = savedErrno;
+            return false;
+        }
+    }
+    temp->file = fdopen(fd, "wb");
+    if (!temp->file) {
+        int savedErrno = errno;
+        close(fd);
+        DiscardTemp(temp);
+        errno = savedErrno;
+        return false;
+    }
     return true;
+}
+
+bool CopyFacts(TempFile* temp, const FileFacts& facts, const char* sourcePath, bool strict, FileError* error)
+{
+    if (fflush(temp->file) != 0)
+        return Fail(error, "cannot write the new file", errno);
+    int fd = fileno(temp->file);
+    if (!CopyOwnerAndMode(fd, facts.status, strict, error))
+        return false;
+#ifdef __linux__
+    if (!CopyExtendedAttributes(fd, sourcePath, strict, error))
+        return false;
+#else
+    (void)sourcePath;
+#endif
+    const struct timespec times[2] = {facts.status.st_atim, facts.status.st_mtim};
+    if (futimens(fd, times) != 0 && strict)
+        return Fail(error, "cannot give the new file the original's times", errno);
+    return true;
+}
+
+bool FlushTemp(TempFile* temp)
+{
+    return fflush(temp->file) == 0 && fsync(fileno(temp->file)) == 0;
+}
+
+bool PublishTemp(TempFile* temp, const char* path)
+{
+    if (temp->name) {
+        // link(2) fails on an existing name where rename(2) would replace it.
+        if (link(temp->name, path) != 0)
+            return false;
+        unlink(temp->name);
+    } else {
+        char procPath[64];
+        snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fileno(temp->file));
+        if (linkat(AT_FDCWD, procPath, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0)
+            return false;
+    }
+    SyncDirectory(temp->directory);
+    CloseTemp(temp);
+    FreeTemp(temp);
+    return true;
+}
+
+// rename(2) cannot take a file without a name: an unnamed one first gets a
+// temporary name, for as short a time as a link and a rename take.
+bool ReplaceWithTemp(TempFile* temp, const char* target, const FileFacts&)
+{
+    for (int attempt = 0; !temp->name && attempt < kMaxNameAttempts; ++attempt) {
+        char* name = TempNameTemplate(temp->directory, static_cast<unsigned long>(getpid()));
+        if (!name) {
+            errno = ENOMEM;
+            return false;
+        }
+        snprintf(name + strlen(name) - kTempUniqueLength, kTempUniqueLength + 1, "%06d", attempt);
+        char procPath[64];
+        snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fileno(temp->file));
+        if (linkat(AT_FDCWD, procPath, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0) {
+            temp->name = name;
+        } else {
+            int savedErrno = errno;
+            free(name);
+            if (savedErrno != EEXIST) {
+                errno = savedErrno;
+                return false;
+            }
+        }
+    }
+    if (!temp->name) {
+        errno = EEXIST;
+        return false;
+    }
+    if (rename(temp->name, target) != 0)
+        return false;
+    SyncDirectory(temp->directory);
+    CloseTemp(temp);
+    FreeTemp(temp);
+    return true;
+}
+
+void DiscardTemp(TempFile* temp)
+{
+    CloseTemp(temp);
+    if (temp->name)
+        unlink(temp->name);
+    FreeTemp(temp);
+}
+
+void RemoveStaleTempFiles(const char* directory)
+{
+    DIR* listing = opendir(directory[0] ? directory : ".");
+    if (!listing)
+        return;
+    unsigned long self = static_cast<unsigned long>(getpid());
+    time_t now = time(nullptr);
+    while (const struct dirent* entry = readdir(listing)) {
+        unsigned long pid = TempNameProcess(entry->d_name);
+        struct stat info;
+        if (pid == 0 || pid == self || fstatat(dirfd(listing), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode))
+            continue;
+        // ctime, not mtime: the original's modification time is copied onto the file.
+        bool old = now - info.st_ctime > kStaleSeconds;
+        if (old || ProcessIsGone(pid))
+            unlinkat(dirfd(listing), entry->d_name, 0);
+    }
+    closedir(listing);
 }
 #endif

@@ -1,9 +1,20 @@
 #pragma once
-// The few file operations that differ between POSIX and Windows. Everything
-// else in clipsum is plain C stdio on byte strings.
+// The file operations that differ between POSIX and Windows. Everything else
+// in clipsum is plain C stdio on byte strings.
 
 #include <cstddef>
 #include <cstdio>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+// Why a file operation failed: a short description and the errno value behind
+// it (0 when there is none).
+struct FileError {
+    const char* what;
+    int code;
+};
 
 // Puts standard output into binary mode: no newline translation on Windows.
 bool SetStdoutBinary();
@@ -12,27 +23,70 @@ bool SetStdoutBinary();
 // bare file name).
 std::size_t DirectoryLength(const char* path);
 
-// Creates a file that did not exist and opens it for binary writing. The last
-// six characters of pathTemplate must be "XXXXXX"; they are replaced by the
-// chosen name. Null with errno set on failure.
-FILE* CreateUniqueFile(char* pathTemplate);
+enum class FileKind { Regular, Directory, NamedPipe, Device, Other };
 
-// Creates the file at path, failing with EEXIST if it already exists, and
-// opens it for binary writing; only its owner may read it. Null with errno set
-// on failure.
-FILE* CreateNewFile(const char* path);
+// What a file was when it was read, so that its replacement can be given the
+// same: owner, group, mode and times on POSIX; attributes and times on Windows.
+struct FileFacts {
+    FileKind kind;
+    bool readOnly; // no write permission for its owner (POSIX) or the read-only attribute (Windows)
+#ifdef _WIN32
+    unsigned long attributes;
+    unsigned long long accessTime;
+    unsigned long long writeTime;
+#else
+    struct stat status;
+#endif
+};
 
-// Gives the open file the permission bits of the file at sourcePath, where
-// the platform has them. Best effort: the file keeps its private mode if not.
-void CopyPermissions(const char* sourcePath, FILE* file);
+// Opens the file at path for binary reading, only when it is a regular file:
+// a named pipe or a device is never opened in a way that could block or
+// disturb it. Null with errno set when it cannot be opened; null with errno 0
+// when it is not a regular file, facts->kind then saying what it is.
+FILE* OpenRegularFile(const char* path, FileFacts* facts);
 
 // The path of the file itself when path is a symbolic link (followed to the
 // end), else a copy of path. Owned by the caller; null with errno set on failure.
 char* ResolveLinks(const char* path);
 
-// Writes the file's buffered data and forces it to the disk.
-bool FlushToDisk(FILE* file);
+// A file being written that is to take a name only once it is whole. On Linux
+// it has no name at all while it is written (O_TMPFILE), so a killed run
+// leaves nothing behind; elsewhere it is named ".clipsum-tmp-PID-XXXXXX",
+// which RemoveStaleTempFiles removes once that process is gone.
+struct TempFile {
+    FILE* file;      // open for binary writing until it is published or replaced
+    char* name;      // its path, null while it has none
+    char* directory; // where it lives
+};
 
-// Renames from over to in one step, replacing to, and makes the change
-// durable. False with errno set on failure; to is then unchanged.
-bool ReplaceAtomically(const char* from, const char* to);
+// Creates an empty temporary file in directory ("" for the current one),
+// readable by its owner only. False with errno set on failure.
+bool CreateTempFile(const char* directory, TempFile* temp);
+
+// Gives the temporary file, its data written, what the original had: owner,
+// group, mode, extended attributes (from the file at sourcePath) and times on
+// POSIX; times on Windows. strict: fails with error set at the first thing that
+// cannot be copied; otherwise copies what it can.
+bool CopyFacts(TempFile* temp, const FileFacts& facts, const char* sourcePath, bool strict, FileError* error);
+
+// Forces the temporary file's data and metadata to the disk.
+bool FlushTemp(TempFile* temp);
+
+// Gives the flushed temporary file the name path, never replacing a file:
+// false with errno EEXIST when path exists, the temporary file still usable.
+// On success the temporary file is closed and nothing of it remains to discard.
+bool PublishTemp(TempFile* temp, const char* path);
+
+// Replaces target with the flushed temporary file in one step, so that target
+// is always either the old file or the new one, and makes the change durable.
+// A read-only target (facts) stays read-only. False with errno set on failure;
+// target is then unchanged.
+bool ReplaceWithTemp(TempFile* temp, const char* target, const FileFacts& facts);
+
+// Closes the temporary file and removes it, if it is still there.
+void DiscardTemp(TempFile* temp);
+
+// Removes the temporary files that clipsum runs killed before they finished
+// left in directory: those whose process no longer runs, and any older than a
+// day (its number may belong to another process by then).
+void RemoveStaleTempFiles(const char* directory);

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,11 +87,9 @@ protected:
         return names;
     }
 
-    // Runs clipsum with the arguments, standard output and error caught in files.
-    RunResult Run(const std::vector<std::string>& arguments)
+    // Starts clipsum with the arguments, standard output and error caught in files.
+    pid_t Start(const std::vector<std::string>& arguments)
     {
-        fs::path outPath = dir_ / "..clipsum-stdout";
-        fs::path errPath = dir_ / "..clipsum-stderr";
         std::vector<std::string> argv{CLIPSUM_PROGRAM};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> pointers;
@@ -99,13 +99,22 @@ protected:
 
         pid_t child = fork();
         if (child == 0) {
-            int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int outFd = open(OutPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int errFd = open(ErrPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0)
                 _exit(127);
+            // A run that blocks (on a named pipe, say) is killed and fails its test instead of hanging it.
+            alarm(60);
             execv(pointers[0], pointers.data());
             _exit(127);
         }
+        return child;
+    }
+
+    RunResult Finish(pid_t child)
+    {
+        fs::path outPath = OutPath();
+        fs::path errPath = ErrPath();
         int status = 0;
         waitpid(child, &status, 0);
         RunResult result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(outPath), ReadFile(errPath)};
@@ -113,6 +122,11 @@ protected:
         fs::remove(errPath);
         return result;
     }
+
+    RunResult Run(const std::vector<std::string>& arguments) { return Finish(Start(arguments)); }
+
+    fs::path OutPath() const { return dir_ / "..clipsum-stdout"; }
+    fs::path ErrPath() const { return dir_ / "..clipsum-stderr"; }
 
     fs::path dir_;
 };
@@ -152,7 +166,8 @@ TEST_F(ClipsumTest, HelpDocumentsEveryOption)
     RunResult result = Run({"strip", "--help"});
     EXPECT_EQ(result.exitStatus, 0);
     for (const char* option :
-         {"--in-place", "--stdout", "--dry-run", "--backup-dir", "--keep-html", "--help", "Exit status"})
+         {"--in-place", "--stdout", "--dry-run", "--backup-dir", "--keep-html", "--force", "--help", "read-only",
+          "mbox", "named pipe", "Exit status"})
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
     EXPECT_EQ(Run({"--help"}).out, result.out);
 }
@@ -238,16 +253,269 @@ TEST_F(ClipsumTest, BackupDirGetsTheOriginalWithItsModeAndNeverOverwritesACopy)
 
 TEST_F(ClipsumTest, FailedBackupLeavesTheFileUntouched)
 {
+    fs::path backups = dir_ / "backups";
+    fs::create_directory(backups);
+    WriteFile(backups / "m.eml", "copy");
+    for (int suffix = 1; suffix <= 999; ++suffix)
+        WriteFile(backups / ("m.eml." + std::to_string(suffix)), "copy");
     fs::path multipart = Put("m.eml", kMultipartMessage);
+
+    RunResult result = Run({"strip", "--in-place", "--backup-dir", backups, multipart});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(ReadFile(multipart), kMultipartMessage);
+    EXPECT_NE(result.err.find("m.eml: cannot name the backup copy: 1000 copies of this name exist"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(Listing(backups).size(), 1000u);
+    EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"backups", "m.eml"}));
+}
+
+// /proc takes no new file, not even from root, whom permission bits do not stop.
+TEST_F(ClipsumTest, UnusableBackupDirIsReportedOnceAndNothingIsTouched)
+{
+    fs::path first = Put("m.eml", kMultipartMessage);
+    fs::path second = Put("n.eml", kMultipartMessage);
     fs::path notADirectory = Put("plain-file", "x");
-    for (const fs::path& backups : {dir_ / "missing", notADirectory}) {
+    const std::vector<std::pair<fs::path, std::string>> cases{
+        {dir_ / "missing", "cannot use it: No such file or directory"},
+        {notADirectory, "not a directory"},
+        {"/proc", "cannot create a file in it: "},
+    };
+    for (const auto& [backups, reason] : cases) {
         SCOPED_TRACE(backups);
-        RunResult result = Run({"strip", "--in-place", "--backup-dir", backups, multipart});
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(ReadFile(multipart), kMultipartMessage);
-        EXPECT_NE(result.err.find("m.eml: cannot create the backup copy"), std::string::npos) << result.err;
-        EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"m.eml", "plain-file"}));
+        RunResult result = Run({"strip", "--in-place", "--backup-dir", backups, first, second});
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.find("clipsum: --backup-dir " + backups.string() + ": " + reason), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 2) << result.err;
+        EXPECT_EQ(ReadFile(first), kMultipartMessage);
+        EXPECT_EQ(ReadFile(second), kMultipartMessage);
+        EXPECT_EQ(Listing(dir_), (std::vector<std::string>{"m.eml", "n.eml", "plain-file"}));
     }
+}
+
+// Replacing the file keeps what it was: only its contents change.
+TEST_F(ClipsumTest, InPlaceKeepsModeAndTimesAndSwapsTheFileWhole)
+{
+    fs::path file = Put("m.eml", kMultipartMessage);
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    const struct timespec oldTimes[2] = {{1000000000, 123456789}, {1100000000, 987654321}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), oldTimes, 0), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+
+    RunResult result = Run({"strip", "--in-place", file});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    struct stat after {};
+    ASSERT_EQ(stat(file.c_str(), &after), 0); // before the file is read, which would change its access time
+    EXPECT_EQ(ReadFile(file), kStrippedMessage);
+    EXPECT_NE(after.st_ino, before.st_ino) << "the file was rewritten where it stood, not replaced in one step";
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_mtim.tv_sec, oldTimes[1].tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, oldTimes[1].tv_nsec);
+    EXPECT_EQ(after.st_atim.tv_sec, oldTimes[0].tv_sec);
+    EXPECT_EQ(after.st_atim.tv_nsec, oldTimes[0].tv_nsec);
+}
+
+TEST_F(ClipsumTest, InPlaceRunAsRootGivesTheFileBackToItsOwner)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    fs::path backups = dir_ / "backups";
+    fs::create_directory(backups);
+    fs::path file = Put("m.eml", kMultipartMessage);
+    ASSERT_EQ(chown(file.c_str(), 1234, 5678), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+
+    RunResult result = Run({"strip", "--in-place", "--backup-dir", backups, file});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ReadFile(file), kStrippedMessage);
+    for (const fs::path& path : {file, backups / "m.eml"}) {
+        SCOPED_TRACE(path);
+        struct stat info {};
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 1234u);
+        EXPECT_EQ(info.st_gid, 5678u);
+        EXPECT_EQ(info.st_mode & 07777, 0640u);
+    }
+}
+
+TEST_F(ClipsumTest, InPlaceKeepsExtendedAttributes)
+{
+    fs::path backups = dir_ / "backups";
+    fs::create_directory(backups);
+    fs::path file = Put("m.eml", kMultipartMessage);
+    const std::string tag = "Inbox/\xe9\x87\x8d\xe8\xa6\x81";
+    if (setxattr(file.c_str(), "user.mail.folder", tag.data(), tag.size(), 0) != 0)
+        GTEST_SKIP() << "this file system takes no user extended attributes";
+    ASSERT_EQ(setxattr(file.c_str(), "user.mail.flags", "", 0, 0), 0);
+
+    RunResult result = Run({"strip", "--in-place", "--backup-dir", backups, file});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ReadFile(file), kStrippedMessage);
+    for (const fs::path& path : {file, backups / "m.eml"}) {
+        SCOPED_TRACE(path);
+        char value[64] = {};
+        ssize_t length = getxattr(path.c_str(), "user.mail.folder", value, sizeof value);
+        EXPECT_EQ(std::string(value, length < 0 ? 0 : static_cast<std::size_t>(length)), tag);
+        EXPECT_EQ(getxattr(path.c_str(), "user.mail.flags", value, sizeof value), 0);
+    }
+}
+
+// Root may write anything: what counts is the permission the owner gave the file.
+TEST_F(ClipsumTest, ReadOnlyFileIsLeftAloneUnlessForced)
+{
+    fs::path file = Put("m.eml", kMultipartMessage);
+    ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+    const std::string reason = "m.eml: left alone, read-only file (--force to strip it)\n";
+
+    for (const char* mode : {"--in-place", "--dry-run"}) {
+        SCOPED_TRACE(mode);
+        RunResult result = Run({"strip", mode, file});
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_NE(result.out.find(reason), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find(", 1 left alone, 0 failed"), std::string::npos) << result.out;
+        EXPECT_EQ(ReadFile(file), kMultipartMessage);
+    }
+
+    RunResult toStdout = Run({"strip", "--stdout", file});
+    EXPECT_EQ(toStdout.out, kStrippedMessage);
+
+    RunResult forced = Run({"strip", "--in-place", "--force", file});
+    EXPECT_EQ(forced.exitStatus, 0) << forced.err;
+    EXPECT_EQ(ReadFile(file), kStrippedMessage);
+    EXPECT_NE(forced.out.find("m.eml: stripped"), std::string::npos) << forced.out;
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u);
+}
+
+TEST_F(ClipsumTest, MailboxOfSeveralMessagesIsLeftAloneWhole)
+{
+    const std::string second = "From: other@example.org\nSubject: second\n\nThe second message.\n";
+    const std::string mailbox = "From sender@example.com Mon Jan  8 09:12:01 2024\n" +
+                                std::string(kMultipartMessage) + "\nFrom other@example.org Tue Jan  9 10:00:00 2024\n" +
+                                second;
+    fs::path box = Put("saved.mbox", mailbox);
+
+    for (const char* mode : {"--in-place", "--stdout"}) {
+        SCOPED_TRACE(mode);
+        RunResult result = Run({"strip", mode, box});
+        EXPECT_EQ(result.exitStatus, 0);
+        const std::string& report = std::string(mode) == "--stdout" ? result.err : result.out;
+        EXPECT_NE(report.find("saved.mbox: left alone, a mailbox (mbox) of several messages, not a message\n"),
+                  std::string::npos)
+            << report;
+        EXPECT_NE(report.find("0 stripped, 1 left alone, 0 failed"), std::string::npos) << report;
+        EXPECT_EQ(ReadFile(box), mailbox);
+        if (std::string(mode) == "--stdout")
+            EXPECT_EQ(result.out, mailbox);
+    }
+
+    // One message saved with its envelope line is still a message.
+    const std::string envelope = "From sender@example.com Mon Jan  8 09:12:01 2024\r\n";
+    fs::path single = Put("single.eml", envelope + kMultipartMessage);
+    RunResult result = Run({"strip", "--in-place", single});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(ReadFile(single), envelope + kStrippedMessage);
+}
+
+TEST_F(ClipsumTest, NamedPipesAndDevicesAreRefusedWithoutBlockingOrBeingReplaced)
+{
+    fs::path pipe = dir_ / "pipe.eml";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    fs::path good = Put("good.eml", kMultipartMessage);
+
+    RunResult result = Run({"strip", "--in-place", pipe, "/dev/null", good});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("clipsum: " + pipe.string() + ": not a regular file (named pipe)\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("clipsum: /dev/null: not a regular file (device)\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.out.find("1 stripped, 0 left alone, 2 failed"), std::string::npos) << result.out;
+    EXPECT_EQ(ReadFile(good), kStrippedMessage);
+    struct stat info {};
+    ASSERT_EQ(lstat(pipe.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    ASSERT_EQ(lstat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+
+    RunResult toStdout = Run({"strip", "--stdout", pipe});
+    EXPECT_EQ(toStdout.exitStatus, 1);
+    EXPECT_EQ(toStdout.out, "");
+}
+
+// A file named like ours whose process is gone was left by a run that was killed.
+TEST_F(ClipsumTest, TemporaryFilesOfKilledRunsAreRemoved)
+{
+    pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    const std::string stale = ".clipsum-tmp-" + std::to_string(gone) + "-a1B2c3";
+    const std::string running = ".clipsum-tmp-" + std::to_string(getpid()) + "-a1B2c3";
+    const std::string notOurs = ".clipsum-tmp-notes";
+
+    fs::path backups = dir_ / "backups";
+    fs::create_directory(backups);
+    fs::path file = Put("m.eml", kMultipartMessage);
+    for (const fs::path& directory : {dir_, backups}) {
+        WriteFile(directory / stale, "half a message");
+        WriteFile(directory / running, "half a message");
+        WriteFile(directory / notOurs, "notes");
+    }
+
+    RunResult result = Run({"strip", "--in-place", "--backup-dir", backups, file});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(ReadFile(file), kStrippedMessage);
+    EXPECT_EQ(Listing(dir_), (std::vector<std::string>{running, notOurs, "backups", "m.eml"}));
+    EXPECT_EQ(Listing(backups), (std::vector<std::string>{running, notOurs, "m.eml"}));
+}
+
+// The copy of a large message takes long enough to be caught in the middle:
+// whatever is open in the backup directory then must not be visible there.
+TEST_F(ClipsumTest, BackupCopyKilledHalfWayLeavesNothingUnderItsName)
+{
+    std::string message = "From: sender@example.com\r\nSubject: large\r\nMIME-Version: 1.0\r\n"
+                          "Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n"
+                          "--b1\r\nContent-Type: text/plain\r\n\r\nSee the archive.\r\n"
+                          "--b1\r\nContent-Type: application/octet-stream; name=\"a.bin\"\r\n"
+                          "Content-Transfer-Encoding: base64\r\n\r\n";
+    const std::string line(76, 'Q');
+    message.reserve(message.size() + (std::size_t{96} << 20));
+    while (message.size() < (std::size_t{96} << 20))
+        message += line + "\r\n";
+    message += "--b1--\r\n";
+    fs::path backups = dir_ / "backups";
+    fs::create_directory(backups);
+    fs::path file = Put("large.eml", message);
+
+    pid_t child = Start({"strip", "--in-place", "--backup-dir", backups, file});
+    const std::string prefix = backups.string() + "/";
+    fs::path descriptors = fs::path("/proc") / std::to_string(child) / "fd";
+    bool caught = false;
+    for (int attempt = 0; !caught && attempt < 20000; ++attempt) {
+        std::error_code error;
+        for (fs::directory_iterator entry(descriptors, error), end; !error && entry != end; entry.increment(error)) {
+            std::string target = fs::read_symlink(entry->path(), error).string();
+            if (!error && target.compare(0, prefix.size(), prefix) == 0)
+                caught = true;
+        }
+        int status = 0;
+        if (!caught && waitpid(child, &status, WNOHANG) == child)
+            break;
+        if (!caught)
+            usleep(500);
+    }
+    if (caught)
+        kill(child, SIGKILL);
+    RunResult result = Finish(child);
+    if (!caught)
+        GTEST_SKIP() << "the copy was done before it could be interrupted";
+    EXPECT_EQ(result.exitStatus, -1);
+    EXPECT_EQ(Listing(backups), std::vector<std::string>{});
+    EXPECT_EQ(fs::file_size(file), message.size());
 }
 
 TEST_F(ClipsumTest, FileWithANulByteIsRefusedNotTruncated)

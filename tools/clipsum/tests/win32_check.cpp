@@ -1,11 +1,15 @@
 // Runs clipsum.exe as a Windows user would, from its own folder: --stdout must
 // give the stripped bytes untranslated (no CR added before LF), and --in-place
 // with --backup-dir must replace the file through the Windows rename, also
-// when its Shift-JIS name holds a trail byte equal to the backslash.
+// when its Shift-JIS name holds a trail byte equal to the backslash. A
+// temporary file of a killed run is removed by the next one. A
+// read-only message is left alone unless forced, and stays read-only with its
+// time of last change when it is stripped.
 
 #include "sample_messages.h"
 
 #include <direct.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,8 +19,11 @@ namespace {
 constexpr char kPlainName[] = "clipsum-win32-check.eml";
 // "表.eml" in Shift-JIS: the second byte of 表 is 0x5C, the backslash.
 constexpr char kJapaneseName[] = "\x95\x5c.eml";
+constexpr char kReadOnlyName[] = "clipsum-win32-read-only.eml";
 constexpr char kBackupDir[] = "clipsum-win32-backup";
 constexpr char kJapaneseBackup[] = "clipsum-win32-backup\\\x95\x5c.eml";
+// Left by a process that no longer runs: Windows process numbers are multiples of 4.
+constexpr char kStaleTemp[] = "clipsum-win32-backup\\.clipsum-tmp-99999-a1B2c3";
 constexpr std::size_t kMaxOutput = 64 * 1024;
 
 char g_buffer[kMaxOutput];
@@ -94,20 +101,71 @@ bool CheckInPlaceWithBackup()
     char arguments[256];
     snprintf(arguments, sizeof arguments, "strip --in-place --backup-dir %s %s", kBackupDir, kJapaneseName);
     _mkdir(kBackupDir);
-    return WriteFile(kJapaneseName, kMultipartMessage, sizeof kMultipartMessage - 1) &&
-           RunClipsum(arguments, &length) &&
-           FileMatches(kJapaneseName, kStrippedMessage, sizeof kStrippedMessage - 1) &&
-           FileMatches(kJapaneseBackup, kMultipartMessage, sizeof kMultipartMessage - 1);
+    bool passed = WriteFile(kStaleTemp, "half a message", 14) &&
+                  WriteFile(kJapaneseName, kMultipartMessage, sizeof kMultipartMessage - 1) &&
+                  RunClipsum(arguments, &length) &&
+                  FileMatches(kJapaneseName, kStrippedMessage, sizeof kStrippedMessage - 1) &&
+                  FileMatches(kJapaneseBackup, kMultipartMessage, sizeof kMultipartMessage - 1);
+    if (passed && GetFileAttributesA(kStaleTemp) != INVALID_FILE_ATTRIBUTES) {
+        fprintf(stderr, "the stale temporary file is still there\n");
+        return false;
+    }
+    return passed;
+}
+
+bool GetWriteTime(const char* path, FILETIME* time)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return false;
+    *time = data.ftLastWriteTime;
+    return true;
+}
+
+bool SetWriteTime(const char* path, const FILETIME& time)
+{
+    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool set = SetFileTime(file, nullptr, nullptr, &time) != 0;
+    return CloseHandle(file) && set;
+}
+
+bool CheckReadOnly()
+{
+    std::size_t length = 0;
+    FILETIME old = {0x2A4B6000, 0x01C5E3F4}; // in 2005, to the 100 ns
+    FILETIME after = {};
+    if (!WriteFile(kReadOnlyName, kMultipartMessage, sizeof kMultipartMessage - 1) || !SetWriteTime(kReadOnlyName, old) ||
+        !SetFileAttributesA(kReadOnlyName, FILE_ATTRIBUTE_READONLY))
+        return false;
+    if (!RunClipsum("strip --in-place clipsum-win32-read-only.eml", &length) ||
+        !FileMatches(kReadOnlyName, kMultipartMessage, sizeof kMultipartMessage - 1) ||
+        !RunClipsum("strip --in-place --force clipsum-win32-read-only.eml", &length) ||
+        !FileMatches(kReadOnlyName, kStrippedMessage, sizeof kStrippedMessage - 1))
+        return false;
+    if (!(GetFileAttributesA(kReadOnlyName) & FILE_ATTRIBUTE_READONLY)) {
+        fprintf(stderr, "the forced file lost its read-only attribute\n");
+        return false;
+    }
+    if (!GetWriteTime(kReadOnlyName, &after) || CompareFileTime(&after, &old) != 0) {
+        fprintf(stderr, "the stripped file lost its time of last change\n");
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
 int main()
 {
-    bool passed = CheckStdout() && CheckInPlaceWithBackup();
+    bool passed = CheckStdout() && CheckInPlaceWithBackup() && CheckReadOnly();
+    SetFileAttributesA(kReadOnlyName, FILE_ATTRIBUTE_NORMAL);
+    remove(kReadOnlyName);
     remove(kPlainName);
     remove(kJapaneseName);
     remove(kJapaneseBackup);
+    remove(kStaleTemp);
     _rmdir(kBackupDir);
     puts(passed ? "clipsum under Windows: passed" : "clipsum under Windows: FAILED");
     return passed ? 0 : 1;
