@@ -152,7 +152,7 @@ class EngineOnTheSamples(unittest.TestCase):
         shutil.copytree(make_samples.INBOX, inbox)
         os.mkdir(trash)
         listed = [name for name, data in committed().items() if mailcheck.is_listed(data)]
-        run = subprocess.run([CLIPSUM, "strip", "--in-place", "--backup-dir", trash, "--"] + listed,
+        run = subprocess.run([CLIPSUM, "strip", "--all", "--in-place", "--backup-dir", trash, "--"] + listed,
                              cwd=inbox, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.assertEqual(0, run.returncode, run.stdout.decode("utf-8", "replace"))
         report = mailcheck.check(make_samples.INBOX, inbox, trash)

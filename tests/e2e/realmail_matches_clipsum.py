@@ -47,9 +47,9 @@ def strip_with_clipsum(clipsum, folder, names):
     """Strips the files in place in one run; {name: reason left alone}."""
     paths = [os.path.join(folder, name) for name in names]
     if clipsum.lower().endswith(".exe"):
-        command = [WINE_RUN, clipsum, "strip", "--in-place", "--"] + [windows_path(p) for p in paths]
+        command = [WINE_RUN, clipsum, "strip", "--all", "--in-place", "--"] + [windows_path(p) for p in paths]
     else:
-        command = [clipsum, "strip", "--in-place", "--"] + paths
+        command = [clipsum, "strip", "--all", "--in-place", "--"] + paths
     done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=240)
     report = done.stdout.decode("utf-8", "replace")
     left_alone = {}

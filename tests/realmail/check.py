@@ -2,7 +2,7 @@
 """Judges what clipsum does to real mail, with Python's own email package
 and nothing of the engine.
 
-For each message, `clipsum strip --stdout FILE` gives the message as it
+For each message, `clipsum strip --all --stdout FILE` gives the message as it
 would be stored afterwards. The judge classifies it:
   left alone     the output is the input, byte for byte;
   stripped       otherwise; then the output's body is compared with the
@@ -151,7 +151,8 @@ def run_clipsum(clipsum, path):
     clipsum failed)."""
     with open(path, "rb") as f:
         data = f.read()
-    done = subprocess.run([clipsum, "strip", "--stdout", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    done = subprocess.run([clipsum, "strip", "--all", "--stdout", path], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE)
     if done.returncode != 0:
         return data, None, done.stderr.decode("utf-8", "replace").strip() or "exit status %d" % done.returncode
     return data, done.stdout, None

@@ -17,9 +17,9 @@ import check  # noqa: E402
 # Answers `strip --stdout FILE` with FILE.out when there is one (a stripped
 # message), else with FILE itself (left alone); FILE.fail makes it fail.
 FAKE_CLIPSUM = """#!/bin/sh
-[ -e "$3.fail" ] && { echo "clipsum: $3: cannot read" >&2; exit 1; }
-[ -e "$3.out" ] && exec cat "$3.out"
-exec cat "$3"
+[ -e "$4.fail" ] && { echo "clipsum: $4: cannot read" >&2; exit 1; }
+[ -e "$4.out" ] && exec cat "$4.out"
+exec cat "$4"
 """
 
 HEAD = (b"Received: from mx.example.net by mail.example.net; Mon, 1 Jul 2024 10:00:00 +0900\r\n"

@@ -51,15 +51,33 @@ const char kUsage[] = "Usage: clipsum strip (--in-place | --stdout | --dry-run) 
                       "                     Files that are left alone are not copied. If DIR is\n"
                       "                     missing or no file can be created in it, clipsum says so\n"
                       "                     and exits with status 2 before touching any file.\n"
-                      "  --keep-html        leave alone a message whose header holds the text\n"
-                      "                     \"Content-Type: text/html\" (compared case-sensitively),\n"
-                      "                     like the plug-in's setting for HTML messages.\n"
+                      "  --all              strip every multipart message, also one without an\n"
+                      "                     attachment (its HTML alternative, inline images or a\n"
+                      "                     report's status part go too), as the plug-in strips\n"
+                      "                     every message the mail client marks as multipart/mixed.\n"
+                      "  --keep-html        leave alone an HTML message: one whose header holds the\n"
+                      "                     text \"Content-Type: text/html\" (compared case-sensitively)\n"
+                      "                     or that has a part declared text/html (any case), like\n"
+                      "                     the plug-in's setting for HTML messages.\n"
                       "  --force            strip read-only files too; they stay read-only.\n"
                       "  --help             show this text.\n"
                       "  --                 end of options: every later argument is a FILE.\n"
                       "\n"
-                      "A message is left alone, unchanged, when it is not multipart, when --keep-html\n"
-                      "applies, when it is nested more than 64 levels deep, or when memory runs out.\n"
+                      "By default only messages that have an attachment are stripped: a part, at any\n"
+                      "depth, marked \"Content-Disposition: attachment\" or whose type is neither\n"
+                      "text/*, multipart/* nor a delivery or read report's status; others are left\n"
+                      "alone (\"no attachments\") unless --all is given.\n"
+                      "\n"
+                      "What is kept is the person's text: the first text/plain part in the order of\n"
+                      "the message that is not marked as an attachment (a part without Content-Type\n"
+                      "counts as text/plain); a mailing list's footer or a .txt attachment after it\n"
+                      "never takes its place. Only when there is no such part is a text attachment,\n"
+                      "or else the first part, kept.\n"
+                      "\n"
+                      "A message is left alone, unchanged, when it is not multipart, when it holds an\n"
+                      "encrypted part (multipart/encrypted or S/MIME application/pkcs7-mime), when\n"
+                      "--keep-html applies, when it is nested more than 64 levels deep, or when\n"
+                      "memory runs out.\n"
                       "With --in-place and --dry-run, a read-only file (no write permission for its\n"
                       "owner, or the read-only attribute on Windows) is left alone unless --force is\n"
                       "given. A file that starts with a \"From \" line and holds another one after a\n"
@@ -87,6 +105,7 @@ struct Options {
     Mode mode = Mode::Unset;
     bool keepHtml = false;
     bool force = false;
+    bool all = false;
     const char* backupDir = nullptr;
 };
 
@@ -151,6 +170,8 @@ int ParseOptions(int argc, char** argv, Options* options)
             options->keepHtml = true;
         } else if (strcmp(argument, "--force") == 0) {
             options->force = true;
+        } else if (strcmp(argument, "--all") == 0) {
+            options->all = true;
         } else if (strcmp(argument, "--backup-dir") == 0) {
             if (i + 1 >= argc || !argv[i + 1])
                 return UsageError("--backup-dir needs a directory", nullptr);
@@ -304,6 +325,8 @@ void StripFile(const char* path, const Options& options, TempSweep* sweep, Summa
         StripStatus status = stripper.Parse(message.data);
         if (status != StripStatus::Ok)
             LeaveAlone(path, message, LeftAloneReason(status), options, summary);
+        else if (!options.all && !stripper.HasAttachment())
+            LeaveAlone(path, message, "no attachments", options, summary);
         else if (options.keepHtml && (stripper.HeaderContains("Content-Type: text/html") || stripper.HasHtmlPart()))
             LeaveAlone(path, message, "HTML message kept (--keep-html)", options, summary);
         else if ((status = stripper.Reduce()) != StripStatus::Ok)

@@ -587,6 +587,101 @@ TEST_F(ClipsumTest, KeepHtmlLeavesAloneOnlyTheExactHeaderText)
     EXPECT_NE(ReadFile(html), withHtml);
 }
 
+// A text body beside an HTML alternative, inline images or a report's status
+// is the whole message to its reader: none of it is an attachment.
+const char kAlternativeOnly[] = "From: news@example.com\r\n"
+                                "Subject: newsletter\r\n"
+                                "MIME-Version: 1.0\r\n"
+                                "Content-Type: multipart/alternative; boundary=\"alt\"\r\n"
+                                "\r\n"
+                                "--alt\r\n"
+                                "Content-Type: text/plain; charset=us-ascii\r\n"
+                                "\r\n"
+                                "News\r\n"
+                                "--alt\r\n"
+                                "Content-Type: text/html; charset=us-ascii\r\n"
+                                "\r\n"
+                                "<p>News</p>\r\n"
+                                "--alt--\r\n";
+
+const char kDeliveryReport[] = "From: MAILER-DAEMON@example.com\r\n"
+                               "Subject: Delivery Status Notification\r\n"
+                               "MIME-Version: 1.0\r\n"
+                               "Content-Type: multipart/report; report-type=delivery-status; boundary=\"r\"\r\n"
+                               "\r\n"
+                               "--r\r\n"
+                               "Content-Type: text/plain\r\n"
+                               "\r\n"
+                               "Your message could not be delivered.\r\n"
+                               "--r\r\n"
+                               "Content-Type: message/delivery-status\r\n"
+                               "\r\n"
+                               "Reporting-MTA: dns; mx.example.com\r\n"
+                               "\r\n"
+                               "Final-Recipient: rfc822; nobody@example.org\r\n"
+                               "Action: failed\r\n"
+                               "--r--\r\n";
+
+const char kEncrypted[] = "From: a@example.org\r\n"
+                          "Subject: secret\r\n"
+                          "MIME-Version: 1.0\r\n"
+                          "Content-Type: multipart/encrypted; protocol=\"application/pgp-encrypted\"; boundary=e\r\n"
+                          "\r\n"
+                          "--e\r\n"
+                          "Content-Type: application/pgp-encrypted\r\n"
+                          "\r\n"
+                          "Version: 1\r\n"
+                          "--e\r\n"
+                          "Content-Type: application/octet-stream\r\n"
+                          "\r\n"
+                          "-----BEGIN PGP MESSAGE-----\r\n"
+                          "--e--\r\n";
+
+TEST_F(ClipsumTest, OnlyMessagesWithAnAttachmentAreStrippedUnlessAllIsGiven)
+{
+    fs::path alternative = Put("alternative.eml", kAlternativeOnly);
+    fs::path report = Put("report.eml", kDeliveryReport);
+    fs::path attached = Put("attached.eml", kMultipartMessage);
+
+    RunResult byDefault = Run({"strip", "--in-place", alternative, report, attached});
+    EXPECT_EQ(byDefault.exitStatus, 0);
+    EXPECT_EQ(ReadFile(alternative), kAlternativeOnly);
+    EXPECT_EQ(ReadFile(report), kDeliveryReport);
+    EXPECT_EQ(ReadFile(attached), kStrippedMessage);
+    EXPECT_NE(byDefault.out.find("alternative.eml: left alone, no attachments"), std::string::npos) << byDefault.out;
+    EXPECT_NE(byDefault.out.find("report.eml: left alone, no attachments"), std::string::npos) << byDefault.out;
+
+    RunResult all = Run({"strip", "--in-place", "--all", alternative, report});
+    EXPECT_EQ(all.exitStatus, 0);
+    EXPECT_EQ(ReadFile(alternative), "From: news@example.com\r\nSubject: newsletter\r\nMIME-Version: 1.0\r\n"
+                                     "Content-Type: text/plain; charset=us-ascii\r\n\r\nNews\r\n");
+    EXPECT_NE(ReadFile(report), kDeliveryReport);
+}
+
+TEST_F(ClipsumTest, EncryptedMessageIsLeftAloneWithItsReason)
+{
+    fs::path file = Put("secret.eml", kEncrypted);
+    RunResult result = Run({"strip", "--in-place", "--all", file});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(ReadFile(file), kEncrypted);
+    EXPECT_NE(result.out.find("secret.eml: left alone, encrypted message"), std::string::npos) << result.out;
+}
+
+TEST_F(ClipsumTest, KeepHtmlLeavesAloneAMessageWithAnHtmlPart)
+{
+    std::string message = std::string(kAlternativeOnly);
+    message.replace(message.find("multipart/alternative; boundary=\"alt\""), 37,
+                    "multipart/mixed; boundary=\"alt\"");
+    message.replace(message.find("--alt--"), 7,
+                    "--alt\r\nContent-Type: image/png\r\nContent-Disposition: attachment\r\n\r\niVBORw0K\r\n--alt--");
+    fs::path file = Put("html.eml", message);
+    RunResult kept = Run({"strip", "--in-place", "--keep-html", file});
+    EXPECT_EQ(ReadFile(file), message);
+    EXPECT_NE(kept.out.find("html.eml: left alone, HTML message"), std::string::npos) << kept.out;
+    Run({"strip", "--in-place", file});
+    EXPECT_NE(ReadFile(file), message);
+}
+
 TEST_F(ClipsumTest, TooDeeplyNestedMessageIsLeftAloneWithItsReason)
 {
     std::string message = DeeplyNestedMessage();
