@@ -200,6 +200,77 @@ TEST_F(StripAttachmentsTest, HtmlMsgOffLeavesAMessageWhoseHeaderDeclaresHtml)
     EXPECT_EQ("X-Note: content-type: text/html\r\n" + kMixedStripped, ReadMessage(other));
 }
 
+// An HTML mail with an attachment declares its HTML in a part: the header the
+// host hands over says multipart/mixed.
+TEST_F(StripAttachmentsTest, HtmlMsgOffLeavesAMessageWithAnHtmlPart)
+{
+    std::string html = kMixed;
+    html.replace(html.find("text/plain; charset=ISO-2022-JP"), 31, "TEXT/HTML; charset=UTF-8");
+
+    LoadWithSettings("HtmlMsgOff=1\r\n");
+    std::string id = WriteMessage("html.eml", html);
+    StripWithCommand(id);
+    EXPECT_EQ((std::vector<std::string>{"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource", "TLA_GetHeader"}),
+              CallNames());
+    EXPECT_EQ(html, ReadMessage(id));
+    EXPECT_EQ(1u, Dialogs().Seen().size()) << "only the confirmation is shown";
+}
+
+TEST_F(StripAttachmentsTest, WithoutHtmlMsgOffAnHtmlMessageIsStripped)
+{
+    std::string html = kMixed;
+    html.replace(html.find("text/plain; charset=ISO-2022-JP"), 31, "text/html; charset=UTF-8");
+    LoadWithSettings("BackUP=1\r\n");
+    std::string id = WriteMessage("html.eml", html);
+    StripWithCommand(id);
+    EXPECT_EQ(1u, Calls("TLA_SetSource").size());
+    EXPECT_NE(html, ReadMessage(id));
+}
+
+// The text of encrypted mail cannot be told from its other parts: the message
+// is left whole, with the notice for messages that cannot be processed, and
+// nothing is copied into the trash.
+TEST_F(StripAttachmentsTest, EncryptedMailIsLeftWholeWithANoticeAndNoBackup)
+{
+    const std::string pgp = "From: sender@example.jp\r\n"
+                            "Subject: keys\r\n"
+                            "MIME-Version: 1.0\r\n"
+                            "Content-Type: multipart/encrypted; protocol=\"application/pgp-encrypted\";\r\n"
+                            "\tboundary=\"enc\"\r\n"
+                            "\r\n"
+                            "--enc\r\n"
+                            "Content-Type: application/pgp-encrypted\r\n"
+                            "\r\n"
+                            "Version: 1\r\n"
+                            "\r\n"
+                            "--enc\r\n"
+                            "Content-Type: application/octet-stream; name=\"encrypted.asc\"\r\n"
+                            "\r\n"
+                            "-----BEGIN PGP MESSAGE-----\r\n"
+                            "hQEMA1234567890ABAQf/\r\n"
+                            "-----END PGP MESSAGE-----\r\n"
+                            "--enc--\r\n";
+    std::string smime = kMixed;
+    smime.replace(smime.find("application/pdf; name=\"report.pdf\""), 34,
+                  "application/pkcs7-mime; smime-type=enveloped-data; name=\"smime.p7m\"");
+
+    LoadWithSettings("BackUP=1\r\n");
+    for (const std::string& message : {pgp, smime}) {
+        Dialogs().Clear();
+        Log().Clear();
+        std::string id = WriteMessage("enc.eml", message);
+        Host().OverrideStatus(id, kStatusHasAttachments);
+        Dialogs().Press(IDOK);
+        StripWithCommand(id);
+        ASSERT_EQ(2u, Dialogs().Seen().size());
+        EXPECT_EQ("Message from TlClipsum", Dialogs().Seen()[1].caption);
+        EXPECT_EQ(Notices::CannotProcess(), Dialogs().Seen()[1].text);
+        EXPECT_EQ((std::vector<std::string>{"TLA_GetCurrentMail", "TLA_GetStatus", "TLA_GetSource"}), CallNames());
+        EXPECT_EQ(message, ReadMessage(id));
+        EXPECT_TRUE(TrashContents().empty());
+    }
+}
+
 TEST_F(StripAttachmentsTest, HtmlMsgOffComesAfterTheMultipartTest)
 {
     LoadWithSettings("HtmlMsgOff=1\r\n");
