@@ -36,12 +36,14 @@ const char* NotRegularReason(FileKind kind)
 
 // Writes data to a new temporary file in directory with the original's facts
 // (strict: all of them or failure) and forces it to the disk.
-bool WriteTemp(const char* directory, const char* data, std::size_t length, const FileFacts& facts,
-               const char* original, bool strict, TempFile* temp, FileError* error)
+bool WriteTemp(const char* directory, const Content& content, const FileFacts& facts, const char* original, bool strict,
+               TempFile* temp, FileError* error)
 {
     if (!CreateTempFile(directory, temp))
         return Fail(error, "cannot create a temporary file", errno);
-    bool written = WriteAll(temp->file, data, length) || Fail(error, "cannot write the new file", errno);
+    bool written = content.data ? WriteAll(temp->file, content.data, content.length)
+                                : CopyFileRange(content.file, 0, content.fileLength, temp->file);
+    written = written || Fail(error, "cannot write the new file", errno);
     written = written && CopyFacts(temp, facts, original, strict, error);
     written = written && (FlushTemp(temp) || Fail(error, "cannot force the new file to the disk", errno));
     if (!written)
@@ -49,7 +51,8 @@ bool WriteTemp(const char* directory, const char* data, std::size_t length, cons
     return written;
 }
 
-// The directory part of path as a string of its own ("" for a bare name).
+} // namespace
+
 char* DirectoryOf(const char* path)
 {
     std::size_t length = DirectoryLength(path);
@@ -61,17 +64,28 @@ char* DirectoryOf(const char* path)
     return directory;
 }
 
-} // namespace
+FILE* OpenMessageFile(const char* path, FileFacts* facts, FileError* error)
+{
+    FILE* file = OpenRegularFile(path, facts);
+    if (!file && errno == 0)
+        Fail(error, NotRegularReason(facts->kind), 0);
+    else if (!file)
+        Fail(error, "cannot open", errno);
+    return file;
+}
 
 bool ReadWholeFile(const char* path, FileBytes* bytes, FileFacts* facts, FileError* error)
 {
     bytes->data = nullptr;
     bytes->length = 0;
-    FILE* file = OpenRegularFile(path, facts);
-    if (!file && errno == 0)
-        return Fail(error, NotRegularReason(facts->kind), 0);
-    if (!file)
-        return Fail(error, "cannot open", errno);
+    FILE* file = OpenMessageFile(path, facts, error);
+    return file && ReadOpenFile(file, bytes, error);
+}
+
+bool ReadOpenFile(FILE* file, FileBytes* bytes, FileError* error)
+{
+    bytes->data = nullptr;
+    bytes->length = 0;
 
     std::size_t capacity = kFirstReadCapacity;
     char* data = static_cast<char*>(malloc(capacity + 1));
@@ -124,14 +138,49 @@ bool WriteAll(FILE* file, const char* data, std::size_t length)
     return fwrite(data, 1, length, file) == length && fflush(file) == 0;
 }
 
+bool CopyFileRange(FILE* from, unsigned long long offset, unsigned long long length, FILE* to)
+{
+    static constexpr std::size_t kCopyBlock = 256 * 1024;
+    if (!SeekFile(from, offset))
+        return false;
+    char* block = static_cast<char*>(malloc(kCopyBlock));
+    if (!block) {
+        errno = ENOMEM;
+        return false;
+    }
+    bool copied = true;
+    while (copied && length > 0) {
+        std::size_t want = length < kCopyBlock ? static_cast<std::size_t>(length) : kCopyBlock;
+        std::size_t got = fread(block, 1, want, from);
+        if (got != want && !ferror(from))
+            errno = EIO; // the file is shorter than it was
+        copied = got == want && fwrite(block, 1, got, to) == got;
+        length -= got;
+    }
+    free(block);
+    return copied && fflush(to) == 0;
+}
+
 void EndSweep(TempSweep* sweep)
 {
     free(sweep->lastDirectory);
     sweep->lastDirectory = nullptr;
 }
 
-bool ReplaceFileContents(const char* path, const FileFacts& facts, const char* data, std::size_t length,
-                         TempSweep* sweep, FileError* error)
+void SweepDirectory(TempSweep* sweep, const char* directory)
+{
+    if (sweep->lastDirectory && strcmp(sweep->lastDirectory, directory) == 0)
+        return;
+    RemoveStaleTempFiles(directory);
+    char* copy = static_cast<char*>(malloc(strlen(directory) + 1));
+    if (copy)
+        strcpy(copy, directory);
+    free(sweep->lastDirectory);
+    sweep->lastDirectory = copy;
+}
+
+bool ReplaceFileContents(const char* path, const FileFacts& facts, const Content& content, TempSweep* sweep,
+                         FileError* error)
 {
     // Replace what a symbolic link points to, not the link.
     char* target = ResolveLinks(path);
@@ -142,20 +191,15 @@ bool ReplaceFileContents(const char* path, const FileFacts& facts, const char* d
         free(target);
         return Fail(error, "not enough memory to write it", 0);
     }
-    if (!sweep->lastDirectory || strcmp(sweep->lastDirectory, directory) != 0) {
-        RemoveStaleTempFiles(directory);
-        free(sweep->lastDirectory);
-        sweep->lastDirectory = directory;
-    }
+    SweepDirectory(sweep, directory);
 
     TempFile temp;
-    bool replaced = WriteTemp(directory, data, length, facts, target, true, &temp, error);
+    bool replaced = WriteTemp(directory, content, facts, target, true, &temp, error);
     if (replaced && !ReplaceWithTemp(&temp, target, facts)) {
         replaced = Fail(error, "cannot replace it", errno);
         DiscardTemp(&temp);
     }
-    if (sweep->lastDirectory != directory)
-        free(directory);
+    free(directory);
     free(target);
     return replaced;
 }
@@ -180,8 +224,8 @@ bool CheckBackupDirectory(const char* directory, FileError* error)
     return true;
 }
 
-bool WriteBackupCopy(const char* directory, const char* path, const FileFacts& facts, const char* data,
-                     std::size_t length, char** copyPath, FileError* error)
+bool WriteBackupCopy(const char* directory, const char* path, const FileFacts& facts, const Content& content,
+                     char** copyPath, FileError* error)
 {
     *copyPath = nullptr;
     const char* name = path + DirectoryLength(path);
@@ -196,7 +240,7 @@ bool WriteBackupCopy(const char* directory, const char* path, const FileFacts& f
 
     // A copy is a copy even where the owner or an attribute cannot be given to it.
     TempFile temp;
-    if (!WriteTemp(directory, data, length, facts, path, false, &temp, error)) {
+    if (!WriteTemp(directory, content, facts, path, false, &temp, error)) {
         free(candidate);
         error->what = "cannot write the backup copy";
         return false;

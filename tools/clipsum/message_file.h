@@ -23,9 +23,26 @@ struct FileBytes {
 // read. False with error set when it is not a regular file, cannot be opened or
 // read, is larger than kMaxMessageBytes, or memory runs out.
 bool ReadWholeFile(const char* path, FileBytes* bytes, FileFacts* facts, FileError* error);
+
+// The two steps of ReadWholeFile: open (null with error set), and read the
+// open file from where it stands to its end, closing it.
+FILE* OpenMessageFile(const char* path, FileFacts* facts, FileError* error);
+bool ReadOpenFile(FILE* file, FileBytes* bytes, FileError* error);
 void FreeFileBytes(FileBytes* bytes);
 
 bool WriteAll(FILE* file, const char* data, std::size_t length);
+
+// Copies length bytes from offset of from (a regular file) to the end of to.
+// False with errno set when either fails or from ends first.
+bool CopyFileRange(FILE* from, unsigned long long offset, unsigned long long length, FILE* to);
+
+// What a new file is to hold: bytes in memory, or the whole of an open file.
+struct Content {
+    const char* data;
+    std::size_t length;
+    FILE* file; // used when data is null, read from its start
+    unsigned long long fileLength;
+};
 
 // The directory whose stale temporary files were removed last, so that a run
 // over many files of one directory reads it once.
@@ -34,13 +51,20 @@ struct TempSweep {
 };
 void EndSweep(TempSweep* sweep);
 
+// Removes stale temporary files from directory, unless it was the last one swept.
+void SweepDirectory(TempSweep* sweep, const char* directory);
+
+// The directory part of path as a string of its own ("" for a bare name), or
+// null when memory runs out.
+char* DirectoryOf(const char* path);
+
 // Replaces the contents of the file at path, as it was read (facts), with data:
 // writes a temporary file in the same directory with the original's owner,
 // group, mode, extended attributes and times, forces it to the disk and renames
 // it over path. Stale temporary files of killed runs in that directory go
 // first. On failure path is unchanged and the temporary file is gone.
-bool ReplaceFileContents(const char* path, const FileFacts& facts, const char* data, std::size_t length,
-                         TempSweep* sweep, FileError* error);
+bool ReplaceFileContents(const char* path, const FileFacts& facts, const Content& content, TempSweep* sweep,
+                         FileError* error);
 
 // Checks, before any file is touched, that a backup copy can be made in
 // directory: it exists, is a directory, and a file can be created in it. Stale
@@ -52,5 +76,5 @@ bool CheckBackupDirectory(const char* directory, FileError* error);
 // NAME.1 up to NAME.999, so that no earlier copy is ever overwritten. The copy
 // takes its name only once it is whole and on the disk, and *copyPath (freed
 // by the caller) names it.
-bool WriteBackupCopy(const char* directory, const char* path, const FileFacts& facts, const char* data,
-                     std::size_t length, char** copyPath, FileError* error);
+bool WriteBackupCopy(const char* directory, const char* path, const FileFacts& facts, const Content& content,
+                     char** copyPath, FileError* error);

@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,8 +23,8 @@ bool Fail(FileError* error, const char* what, int code)
     return false;
 }
 
-// directory and name joined with a separator where one is needed. Null when
-// memory runs out.
+} // namespace
+
 char* JoinPath(const char* directory, const char* name)
 {
     std::size_t directoryLength = strlen(directory);
@@ -34,6 +35,8 @@ char* JoinPath(const char* directory, const char* name)
         snprintf(path, size, "%s%s%s", directory, needsSeparator ? "/" : "", name);
     return path;
 }
+
+namespace {
 
 // The process number in a name of the form ".clipsum-tmp-PID-XXXXXX", or 0
 // when name is not one of ours.
@@ -66,6 +69,52 @@ char* TempNameTemplate(const char* directory, unsigned long pid)
 }
 
 } // namespace
+
+bool AddName(NameList* list, const char* name)
+{
+    if (list->count == list->capacity) {
+        std::size_t capacity = list->capacity ? list->capacity * 2 : 64;
+        if (capacity > SIZE_MAX / sizeof(char*))
+            return false;
+        char** grown = static_cast<char**>(realloc(list->names, capacity * sizeof(char*)));
+        if (!grown)
+            return false;
+        list->names = grown;
+        list->capacity = capacity;
+    }
+    std::size_t length = strlen(name);
+    char* copy = static_cast<char*>(malloc(length + 1));
+    if (!copy)
+        return false;
+    memcpy(copy, name, length + 1);
+    list->names[list->count++] = copy;
+    return true;
+}
+
+namespace {
+
+int CompareNames(const void* a, const void* b)
+{
+    return strcmp(*static_cast<char* const*>(a), *static_cast<char* const*>(b));
+}
+
+} // namespace
+
+void SortNames(NameList* list)
+{
+    if (list->count > 1)
+        qsort(list->names, list->count, sizeof(char*), CompareNames);
+}
+
+void FreeNames(NameList* list)
+{
+    for (std::size_t i = 0; i < list->count; ++i)
+        free(list->names[i]);
+    free(list->names);
+    list->names = nullptr;
+    list->count = 0;
+    list->capacity = 0;
+}
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -186,6 +235,7 @@ FILE* OpenRegularFile(const char* path, FileFacts* facts)
     facts->kind = FileKind::Regular;
     facts->attributes = info.dwFileAttributes;
     facts->readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    facts->size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     facts->accessTime = Ticks(info.ftLastAccessTime);
     facts->writeTime = Ticks(info.ftLastWriteTime);
     return file;
@@ -305,6 +355,184 @@ void RemoveStaleTempFiles(const char* directory)
         }
     } while (FindNextFileA(finder, &found));
     FindClose(finder);
+}
+
+bool ListDirectory(const char* path, NameList* names, FileError* error)
+{
+    char* search = JoinPath(path, "*");
+    if (!search)
+        return Fail(error, "not enough memory to list the folder", ENOMEM);
+    WIN32_FIND_DATAA found;
+    HANDLE finder = FindFirstFileA(search, &found);
+    free(search);
+    if (finder == INVALID_HANDLE_VALUE)
+        return Fail(error, "cannot list the folder", ErrnoFromWin32(GetLastError()));
+    bool listed = true;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0 && !AddName(names, found.cFileName))
+            listed = Fail(error, "not enough memory to list the folder", ENOMEM);
+    } while (listed && FindNextFileA(finder, &found));
+    FindClose(finder);
+    SortNames(names);
+    return listed;
+}
+
+bool LookAt(const char* path, EntryFacts* facts)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        errno = ErrnoFromWin32(GetLastError());
+        return false;
+    }
+    facts->link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    facts->kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::Directory : FileKind::Regular;
+    return true;
+}
+
+namespace {
+
+bool HasWildcard(const char* argument)
+{
+    for (std::size_t i = 0; argument[i] != '\0'; ++i) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(argument[i])) && argument[i + 1] != '\0')
+            ++i;
+        else if (argument[i] == '*' || argument[i] == '?')
+            return true;
+    }
+    return false;
+}
+
+// The files and folders a pattern names, sorted; false only when memory runs out.
+bool ExpandPattern(const char* pattern, NameList* files)
+{
+    std::size_t directoryLength = DirectoryLength(pattern);
+    NameList matches{};
+    WIN32_FIND_DATAA found;
+    HANDLE finder = FindFirstFileA(pattern, &found);
+    if (finder == INVALID_HANDLE_VALUE)
+        return AddName(files, pattern);
+    bool expanded = true;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            expanded = AddName(&matches, found.cFileName);
+    } while (expanded && FindNextFileA(finder, &found));
+    FindClose(finder);
+    SortNames(&matches);
+    for (std::size_t i = 0; expanded && i < matches.count; ++i) {
+        std::size_t size = directoryLength + strlen(matches.names[i]) + 1;
+        char* path = static_cast<char*>(malloc(size));
+        expanded = path != nullptr;
+        if (path) {
+            memcpy(path, pattern, directoryLength);
+            strcpy(path + directoryLength, matches.names[i]);
+            expanded = AddName(files, path);
+            free(path);
+        }
+    }
+    FreeNames(&matches);
+    return expanded;
+}
+
+} // namespace
+
+bool ExpandArguments(int argc, char** argv, int first, NameList* files)
+{
+    for (int i = first; i < argc; ++i) {
+        if (!argv[i])
+            continue;
+        if (!(HasWildcard(argv[i]) ? ExpandPattern(argv[i], files) : AddName(files, argv[i])))
+            return false;
+    }
+    return true;
+}
+
+bool IsTerminal(FILE* stream)
+{
+    return _isatty(_fileno(stream)) != 0;
+}
+
+char* AbsolutePath(const char* path)
+{
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        errno = ErrnoFromWin32(GetLastError());
+        return nullptr;
+    }
+    return _fullpath(nullptr, path, 0);
+}
+
+void WriteReadableText(FILE* stream, const char* utf8)
+{
+    int wideLength = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    wchar_t* wide = wideLength > 0 ? static_cast<wchar_t*>(malloc(sizeof(wchar_t) * wideLength)) : nullptr;
+    if (!wide || MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, wideLength) <= 0) {
+        free(wide);
+        fputs(utf8, stream);
+        return;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD consoleMode = 0;
+    DWORD written = 0;
+    // A console shows every character written as UTF-16; a file or pipe gets the console's code page.
+    if (GetConsoleMode(handle, &consoleMode)) {
+        fflush(stream);
+        WriteConsoleW(handle, wide, static_cast<DWORD>(wideLength - 1), &written, nullptr);
+        free(wide);
+        return;
+    }
+    UINT codePage = GetConsoleOutputCP();
+    if (codePage == 0)
+        codePage = GetACP();
+    int length = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    char* text = length > 0 ? static_cast<char*>(malloc(static_cast<std::size_t>(length))) : nullptr;
+    if (text && WideCharToMultiByte(codePage, 0, wide, -1, text, length, nullptr, nullptr) > 0)
+        fputs(text, stream);
+    free(text);
+    free(wide);
+}
+
+void PathAsUtf8(const char* path, char* out, std::size_t outSize)
+{
+    out[0] = '\0';
+    int wideLength = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    wchar_t* wide = wideLength > 0 ? static_cast<wchar_t*>(malloc(sizeof(wchar_t) * wideLength)) : nullptr;
+    if (wide && MultiByteToWideChar(CP_ACP, 0, path, -1, wide, wideLength) > 0) {
+        // Whole characters only: shorten the wide text until it fits.
+        int length = wideLength - 1;
+        while (length > 0 && WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr) >=
+                                 static_cast<int>(outSize))
+            --length;
+        int written = WideCharToMultiByte(CP_UTF8, 0, wide, length, out, static_cast<int>(outSize) - 1, nullptr, nullptr);
+        out[written > 0 ? written : 0] = '\0';
+    }
+    free(wide);
+}
+
+bool SeekFile(FILE* file, unsigned long long offset)
+{
+    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+}
+
+bool FileUnchanged(FILE* file, const FileFacts& facts)
+{
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    unsigned long long size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return size == facts.size && Ticks(info.ftLastWriteTime) == facts.writeTime;
+}
+
+long long CurrentTime()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    // From 1601 in 100 ns ticks to 1970 in seconds.
+    return static_cast<long long>(Ticks(now) / kFileTimeTicksPerSecond) - 11644473600LL;
+}
+
+unsigned long long MonotonicMilliseconds()
+{
+    return GetTickCount64();
 }
 
 #else
@@ -456,6 +684,7 @@ FILE* OpenRegularFile(const char* path, FileFacts* facts)
     }
     facts->kind = KindOf(facts->status.st_mode);
     facts->readOnly = (facts->status.st_mode & S_IWUSR) == 0;
+    facts->size = static_cast<unsigned long long>(facts->status.st_size);
     FILE* file = facts->kind == FileKind::Regular ? fdopen(fd, "rb") : nullptr;
     if (!file) {
         int savedErrno = facts->kind == FileKind::Regular ? errno : 0;
@@ -619,5 +848,96 @@ void RemoveStaleTempFiles(const char* directory)
             unlinkat(dirfd(listing), entry->d_name, 0);
     }
     closedir(listing);
+}
+
+bool ListDirectory(const char* path, NameList* names, FileError* error)
+{
+    DIR* listing = opendir(path[0] ? path : ".");
+    if (!listing)
+        return Fail(error, "cannot list the folder", errno);
+    bool listed = true;
+    errno = 0;
+    while (const struct dirent* entry = readdir(listing)) {
+        if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
+            continue;
+        if (!AddName(names, entry->d_name)) {
+            listed = Fail(error, "not enough memory to list the folder", ENOMEM);
+            break;
+        }
+        errno = 0;
+    }
+    if (listed && errno != 0)
+        listed = Fail(error, "cannot list the folder", errno);
+    closedir(listing);
+    SortNames(names);
+    return listed;
+}
+
+bool LookAt(const char* path, EntryFacts* facts)
+{
+    struct stat info;
+    if (lstat(path, &info) != 0)
+        return false;
+    facts->link = S_ISLNK(info.st_mode);
+    if (facts->link && stat(path, &info) != 0) {
+        facts->kind = FileKind::Other; // a dangling link
+        return true;
+    }
+    facts->kind = KindOf(info.st_mode);
+    return true;
+}
+
+bool ExpandArguments(int argc, char** argv, int first, NameList* files)
+{
+    for (int i = first; i < argc; ++i) {
+        if (argv[i] && !AddName(files, argv[i]))
+            return false;
+    }
+    return true;
+}
+
+bool IsTerminal(FILE* stream)
+{
+    return isatty(fileno(stream)) != 0;
+}
+
+char* AbsolutePath(const char* path)
+{
+    return realpath(path, nullptr);
+}
+
+void WriteReadableText(FILE* stream, const char* utf8)
+{
+    fputs(utf8, stream);
+}
+
+void PathAsUtf8(const char* path, char* out, std::size_t outSize)
+{
+    snprintf(out, outSize, "%s", path);
+}
+
+bool SeekFile(FILE* file, unsigned long long offset)
+{
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool FileUnchanged(FILE* file, const FileFacts& facts)
+{
+    struct stat now;
+    return fstat(fileno(file), &now) == 0 && now.st_size == facts.status.st_size &&
+           now.st_mtim.tv_sec == facts.status.st_mtim.tv_sec && now.st_mtim.tv_nsec == facts.status.st_mtim.tv_nsec &&
+           now.st_ino == facts.status.st_ino;
+}
+
+long long CurrentTime()
+{
+    return static_cast<long long>(time(nullptr));
+}
+
+unsigned long long MonotonicMilliseconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000 + static_cast<unsigned long long>(now.tv_nsec) / 1000000;
 }
 #endif

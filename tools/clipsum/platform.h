@@ -30,6 +30,7 @@ enum class FileKind { Regular, Directory, NamedPipe, Device, Other };
 struct FileFacts {
     FileKind kind;
     bool readOnly; // no write permission for its owner (POSIX) or the read-only attribute (Windows)
+    unsigned long long size;
 #ifdef _WIN32
     unsigned long attributes;
     unsigned long long accessTime;
@@ -90,3 +91,61 @@ void DiscardTemp(TempFile* temp);
 // left in directory: those whose process no longer runs, and any older than a
 // day (its number may belong to another process by then).
 void RemoveStaleTempFiles(const char* directory);
+
+// directory and name joined with a separator where one is needed. Null when
+// memory runs out.
+char* JoinPath(const char* directory, const char* name);
+
+// Names, each owned, in a growable array.
+struct NameList {
+    char** names;
+    std::size_t count;
+    std::size_t capacity;
+};
+bool AddName(NameList* list, const char* name);
+// Byte order, the same on every system, so that a run's order is stable.
+void SortNames(NameList* list);
+void FreeNames(NameList* list);
+
+// The entries of a directory ("." and ".." left out), sorted by name.
+bool ListDirectory(const char* path, NameList* names, FileError* error);
+
+// What an entry of a directory is, looked at without following it (link), and
+// what it leads to (kind, size) when it is a symbolic link.
+struct EntryFacts {
+    FileKind kind;
+    bool link;
+};
+bool LookAt(const char* path, EntryFacts* facts);
+
+// The command line's file arguments from index first on, with wildcards (* and
+// ?) expanded on Windows, where the shell leaves them to the program; sorted
+// by name per pattern. A pattern that matches nothing stays as it is.
+bool ExpandArguments(int argc, char** argv, int first, NameList* files);
+
+bool IsTerminal(FILE* stream);
+
+// The absolute path of an existing file, links followed on POSIX. Owned by the
+// caller; null with errno set on failure.
+char* AbsolutePath(const char* path);
+
+// Writes UTF-8 text for a person to read: as it is on POSIX, in the console's
+// code page on Windows.
+void WriteReadableText(FILE* stream, const char* utf8);
+
+// A path as UTF-8, for the JSON report: as it is on POSIX, from the ANSI code
+// page on Windows. Cut at a character boundary to fit outSize.
+void PathAsUtf8(const char* path, char* out, std::size_t outSize);
+
+// Moves a file opened by OpenRegularFile to offset, beyond 2 GiB too.
+bool SeekFile(FILE* file, unsigned long long offset);
+
+// Whether the file open as file still has the size and time of last change it
+// had when it was opened (facts): a mailbox that grew meanwhile must not be replaced.
+bool FileUnchanged(FILE* file, const FileFacts& facts);
+
+// Seconds since 1970-01-01 00:00 UTC.
+long long CurrentTime();
+
+// Milliseconds from an arbitrary start that never goes back.
+unsigned long long MonotonicMilliseconds();

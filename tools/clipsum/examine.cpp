@@ -1,0 +1,107 @@
+#include "examine.h"
+
+#include "report_text.h"
+#include "mail_date.h"
+#include "message_header.h"
+
+#include "mime/strip_message.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kMaxDateBytes = 128;
+// A Subject is read this far before decoding: more than a report line can show.
+constexpr std::size_t kMaxRawSubjectBytes = 1024;
+
+void LeaveAlone(MessageOutcome* outcome, const char* reason)
+{
+    outcome->verdict = Verdict::LeaveAlone;
+    outcome->reason = reason;
+}
+
+const char* LeftAloneReason(StripStatus status)
+{
+    switch (status) {
+    case StripStatus::NotMultipart:
+        return "not a multipart message";
+    case StripStatus::TooDeep:
+        return "nested more than 64 levels deep";
+    case StripStatus::OutOfMemory:
+        return "out of memory while stripping";
+    case StripStatus::Encrypted:
+        return "encrypted message";
+    case StripStatus::Ok:
+        break;
+    }
+    return "unknown reason";
+}
+
+void ReadSubject(const char* data, std::size_t length, MessageOutcome* outcome)
+{
+    outcome->subject[0] = '\0';
+    HeaderField field;
+    if (!FindHeaderField(data, length, "Subject", &field))
+        return;
+    char raw[kMaxRawSubjectBytes];
+    UnfoldedValue(data, field, raw, sizeof raw);
+    DecodeForReport(raw, outcome->subject, sizeof outcome->subject);
+}
+
+// True when the message passes --older-than; otherwise outcome says why not.
+bool OldEnough(const char* data, std::size_t length, const Filters& filters, MessageOutcome* outcome)
+{
+    HeaderField field;
+    char date[kMaxDateBytes];
+    long long sent = 0;
+    if (!FindHeaderField(data, length, "Date", &field)) {
+        LeaveAlone(outcome, "no Date field (--older-than)");
+        return false;
+    }
+    UnfoldedValue(data, field, date, sizeof date);
+    if (!ParseMailDate(date, &sent)) {
+        LeaveAlone(outcome, "no usable date in its Date field (--older-than)");
+        return false;
+    }
+    if (sent >= filters.olderThanCutoff) {
+        LeaveAlone(outcome, "newer than --older-than");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void ExamineMessage(const char* data, std::size_t length, const Filters& filters, MessageStripper* stripper,
+                    MessageOutcome* outcome)
+{
+    outcome->verdict = Verdict::LeaveAlone;
+    outcome->reason = nullptr;
+    outcome->bytesBefore = length;
+    outcome->bytesAfter = length;
+    outcome->removedCount = 0;
+    ReadSubject(data, length, outcome);
+
+    // The engine takes NUL-terminated text: a NUL inside would cut the message short.
+    if (length == 0)
+        return LeaveAlone(outcome, "empty, not a message");
+    if (memchr(data, '\0', length))
+        return LeaveAlone(outcome, "holds a NUL byte, not a text message");
+    if (length < filters.minSize)
+        return LeaveAlone(outcome, "smaller than --min-size");
+    if (filters.olderThanSet && !OldEnough(data, length, filters, outcome))
+        return;
+
+    StripStatus status = stripper->Parse(data);
+    if (status != StripStatus::Ok)
+        return LeaveAlone(outcome, LeftAloneReason(status));
+    if (!filters.all && !stripper->HasAttachment())
+        return LeaveAlone(outcome, "no attachments");
+    if (filters.keepHtml && (stripper->HeaderContains("Content-Type: text/html") || stripper->HasHtmlPart()))
+        return LeaveAlone(outcome, "HTML message kept (--keep-html)");
+    if ((status = stripper->Reduce()) != StripStatus::Ok)
+        return LeaveAlone(outcome, LeftAloneReason(status));
+    outcome->verdict = Verdict::Strip;
+    outcome->bytesAfter = stripper->NewLength();
+    ListRemovedParts(*stripper, outcome);
+}

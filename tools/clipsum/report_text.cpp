@@ -1,0 +1,84 @@
+#include "report_text.h"
+
+#include "mime/strip_message.h"
+
+#if __has_include("mime/header_text.h")
+#include "mime/header_text.h"
+#define CLIPSUM_HAS_HEADER_DECODER 1
+#endif
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void BlankControls(char* text)
+{
+    for (unsigned char* c = reinterpret_cast<unsigned char*>(text); *c; ++c) {
+        if (*c < 0x20 || *c == 0x7F)
+            *c = ' ';
+    }
+}
+
+void Copy(const char* from, char* out, std::size_t outSize)
+{
+    snprintf(out, outSize, "%s", from ? from : "");
+}
+
+// The part's file name: the filename parameter of its Content-Disposition,
+// else the name parameter of its Content-Type.
+template <typename Part>
+void FileNameOf(const Part& part, char* out, std::size_t outSize)
+{
+    out[0] = '\0';
+#ifdef CLIPSUM_HAS_HEADER_DECODER
+    bool found = part.dispositionField && DecodeParameter(part.dispositionField, strlen(part.dispositionField),
+                                                          "filename", TextTarget::Utf8, out, outSize);
+    if (!found && part.contentTypeField)
+        found = DecodeParameter(part.contentTypeField, strlen(part.contentTypeField), "name", TextTarget::Utf8, out,
+                                outSize);
+    if (!found)
+        out[0] = '\0';
+#else
+    (void)part;
+    (void)outSize;
+#endif
+    BlankControls(out);
+}
+
+// Chosen when the stripper can list what it removed.
+template <typename Stripper>
+auto ListParts(const Stripper& stripper, MessageOutcome* outcome, int) -> decltype(stripper.RemovedPartCount(), void())
+{
+    std::size_t count = stripper.RemovedPartCount();
+    outcome->removedCount = static_cast<unsigned>(count);
+    for (std::size_t i = 0; i < count && i < kMaxListedParts; ++i) {
+        const auto& part = stripper.RemovedPartAt(i);
+        Copy(part.mediaType, outcome->removed[i].mediaType, kMaxMediaTypeBytes);
+        BlankControls(outcome->removed[i].mediaType);
+        FileNameOf(part, outcome->removed[i].fileName, kMaxFileNameBytes);
+    }
+}
+
+template <typename Stripper>
+void ListParts(const Stripper&, MessageOutcome* outcome, long)
+{
+    outcome->removedCount = 0;
+}
+
+} // namespace
+
+void DecodeForReport(const char* raw, char* out, std::size_t outSize)
+{
+#ifdef CLIPSUM_HAS_HEADER_DECODER
+    DecodeHeaderText(raw, strlen(raw), TextTarget::Utf8, out, outSize);
+#else
+    Copy(raw, out, outSize);
+#endif
+    BlankControls(out);
+}
+
+void ListRemovedParts(const MessageStripper& stripper, MessageOutcome* outcome)
+{
+    ListParts(stripper, outcome, 0);
+}

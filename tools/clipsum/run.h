@@ -1,0 +1,32 @@
+#pragma once
+// What every file of a strip run shares: the options, the report, the sweep
+// of stale temporary files and the backup folder's log.
+
+#include "backup_log.h"
+#include "message_file.h"
+#include "options.h"
+#include "report.h"
+
+struct Run {
+    const StripOptions* options;
+    Reporter* reporter;
+    TempSweep* sweep;
+    BackupLog* backupLog; // with --backup-dir
+};
+
+// A file its owner may not write is replaced only when asked to (--force):
+// the permission says "keep", and root, who may write anything, would not notice.
+inline bool KeptReadOnly(const FileFacts& facts, const StripOptions& options)
+{
+    return facts.readOnly && !options.force && (options.mode == Mode::InPlace || options.mode == Mode::DryRun);
+}
+
+constexpr char kReadOnlyReason[] = "read-only file (--force to strip it)";
+
+// Strips the message file at path, or each message of it when it is an mbox
+// (its first line starts with "From ").
+void StripPath(const char* path, bool inMaildir, const Run& run);
+
+// Strips each message of the mbox at path, open as file (given to it) when it
+// was as facts say.
+void StripMailbox(const char* path, FILE* file, const FileFacts& facts, const Run& run);

@@ -1,0 +1,35 @@
+#pragma once
+// Turns the FILE and FOLDER arguments into the list of files to handle, in a
+// stable order: the arguments as given, each folder's entries by name.
+
+#include "platform.h"
+
+#include <cstddef>
+
+enum class ItemKind {
+    File,           // a message file or an mbox (told apart when it is read)
+    MaildirMessage, // a message in a Maildir's cur/ or new/
+    Skipped,        // met in a folder and not to be handled (reason)
+    Failed,         // a folder that could not be listed (reason, code)
+};
+
+struct WorkItem {
+    char* path;
+    ItemKind kind;
+    const char* reason;
+    int code;
+};
+
+struct WorkList {
+    WorkItem* items;
+    std::size_t count;
+    std::size_t capacity;
+    unsigned long foldersNotEntered; // sub-folders seen without -r
+};
+
+// A folder with cur/, new/ and tmp/ folders.
+bool IsMaildir(const char* path);
+
+// Adds the work for each target. False only when memory runs out.
+bool CollectWork(const NameList& targets, bool recursive, WorkList* work);
+void FreeWork(WorkList* work);
