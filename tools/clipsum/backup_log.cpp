@@ -106,15 +106,19 @@ bool HashFile(const char* path, ContentHash* hash)
     return hashed;
 }
 
-bool OpenBackupLog(const char* directory, BackupLog* log, FileError* error)
+namespace {
+
+bool OpenBackupLog(BackupLog* log, FileError* error)
 {
-    char* path = JoinPath(directory, kBackupLogName);
+    char* path = JoinPath(log->directory, kBackupLogName);
     if (!path)
         return Fail(error, "not enough memory", ENOMEM);
     log->file = fopen(path, "ab");
     free(path);
-    return log->file || Fail(error, "cannot open its clipsum-backups.log", errno);
+    return log->file || Fail(error, "cannot open clipsum-backups.log in the backup folder", errno);
 }
+
+} // namespace
 
 void CloseBackupLog(BackupLog* log)
 {
@@ -126,6 +130,8 @@ void CloseBackupLog(BackupLog* log)
 bool RecordBackup(BackupLog* log, const char* kind, const ContentHash& stripped, const char* copyPath,
                   const char* target, FileError* error)
 {
+    if (!log->file && !OpenBackupLog(log, error))
+        return false;
     char* absolute = AbsolutePath(target);
     if (!absolute)
         return Fail(error, "cannot note the backup copy: no absolute path", errno);

@@ -26,11 +26,12 @@ void HashBytes(ContentHash* hash, const char* data, std::size_t length);
 // The hash of the whole file at path. False with errno set when it cannot be read.
 bool HashFile(const char* path, ContentHash* hash);
 
+// Opened at the first record, so that a run that strips nothing leaves none.
 struct BackupLog {
+    const char* directory;
     FILE* file;
 };
 
-bool OpenBackupLog(const char* directory, BackupLog* log, FileError* error);
 void CloseBackupLog(BackupLog* log);
 
 // Notes that copyPath (in the log's folder) holds the original of the file at

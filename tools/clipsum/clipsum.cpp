@@ -18,7 +18,8 @@ constexpr long long kSecondsPerDay = 24 * 60 * 60;
 bool PrepareBackupDir(const char* directory, BackupLog* log)
 {
     FileError error{};
-    if (CheckBackupDirectory(directory, &error) && OpenBackupLog(directory, log, &error))
+    log->directory = directory;
+    if (CheckBackupDirectory(directory, &error))
         return true;
     if (error.code != 0)
         fprintf(stderr, "clipsum: --backup-dir %s: %s: %s\n", directory, error.what, strerror(error.code));
