@@ -32,7 +32,7 @@ void Check(bool condition)
 
 StripStatus StripOnce(const char* source, std::string& stripped)
 {
-    MessageStripper stripper;
+    MessageStripper stripper(PartListing::Removed);
     StripStatus status = stripper.Parse(source);
     if (status == StripStatus::NotMultipart) {
         // Stored lines hold at most two bytes per source byte (LF becomes CR LF).

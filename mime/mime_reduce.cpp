@@ -123,7 +123,7 @@ bool MimePart::NamesPlainText() const
 
 bool MimePart::NamesMediaType(const char* mediaType, const char* mediaSubtype) const
 {
-    return contentTypeLine && TokenIs(type, mediaType) && (!mediaSubtype || TokenIs(subtype, mediaSubtype));
+    return contentTypeLine && (!mediaSubtype || TokenIs(subtype, mediaSubtype)) && TokenIs(type, mediaType);
 }
 
 bool MimePart::IsTextCandidate() const

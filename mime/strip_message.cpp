@@ -24,8 +24,8 @@ bool AnyPart(const MimePart& part, Test test)
 
 bool IsEncrypted(const MimePart& part)
 {
-    return part.NamesMediaType("multipart", "encrypted") || part.NamesMediaType("application", "pkcs7-mime") ||
-           part.NamesMediaType("application", "x-pkcs7-mime");
+    return part.NamesMediaType("application", "pkcs7-mime") || part.NamesMediaType("application", "x-pkcs7-mime") ||
+           part.NamesMediaType("multipart", "encrypted");
 }
 
 // The machine-readable part of a delivery or read report belongs to its text.
@@ -115,11 +115,12 @@ bool DescribeLeaves(const MimePart& part, const MimePart* kept, RemovedPart* rec
 
 } // namespace
 
-MessageStripper::MessageStripper()
+MessageStripper::MessageStripper(PartListing listing)
     : root_(nullptr),
       cursor_(nullptr),
       newSource_(nullptr),
       newLength_(0),
+      listing_(listing),
       removed_(nullptr),
       removedCount_(0),
       parseStatus_(StripStatus::NotMultipart)
@@ -225,7 +226,7 @@ StripStatus MessageStripper::Reduce()
 {
     if (parseStatus_ != StripStatus::Ok || newSource_)
         return parseStatus_;
-    if (!RecordRemovedParts() || !root_->StripToText()) {
+    if ((listing_ == PartListing::Removed && !RecordRemovedParts()) || !root_->StripToText()) {
         Discard();
         return parseStatus_ = StripStatus::OutOfMemory;
     }

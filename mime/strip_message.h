@@ -35,9 +35,13 @@ struct RemovedPart {
     const char* dispositionField; // the whole Content-Disposition field as stored, or null
 };
 
+// Whether Reduce lists the parts it drops; listing costs a copy of their
+// Content- fields, which the plug-in does not use.
+enum class PartListing { None, Removed };
+
 class MessageStripper {
 public:
-    MessageStripper();
+    explicit MessageStripper(PartListing listing = PartListing::None);
     ~MessageStripper();
     MessageStripper(const MessageStripper&) = delete;
     MessageStripper& operator=(const MessageStripper&) = delete;
@@ -70,8 +74,9 @@ public:
     const char* NewSource() const;
     std::size_t NewLength() const;
 
-    // After Reduce answered Ok: the parts it dropped, in the order of the
-    // message (every part without parts of its own but the one kept).
+    // After Reduce answered Ok, for a stripper made with PartListing::Removed
+    // (none otherwise): the parts it dropped, in the order of the message
+    // (every part without parts of its own but the one kept).
     std::size_t RemovedPartCount() const;
     const RemovedPart& RemovedPartAt(std::size_t index) const;
 
@@ -83,6 +88,7 @@ private:
     const char* cursor_;
     char* newSource_;
     std::size_t newLength_;
+    PartListing listing_;
     RemovedPart* removed_;
     std::size_t removedCount_;
     StripStatus parseStatus_;

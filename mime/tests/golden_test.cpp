@@ -67,7 +67,7 @@ struct Result {
 
 Result Strip(const std::string& source)
 {
-    MessageStripper stripper;
+    MessageStripper stripper(PartListing::Removed);
     StripStatus status = stripper.Parse(source.c_str());
     if (status == StripStatus::Ok)
         status = stripper.Reduce();

@@ -244,7 +244,12 @@ TEST_F(StripMessageTest, AnotherTreeAliveDoesNotMakeASinglePartMessageMultipart)
 
 TEST_F(StripMessageTest, TheDroppedPartsAreListedInTheOrderOfTheMessage)
 {
-    MessageStripper stripper;
+    MessageStripper unlisted;
+    ASSERT_EQ(unlisted.Parse(kMessage.c_str()), StripStatus::Ok);
+    ASSERT_EQ(unlisted.Reduce(), StripStatus::Ok);
+    EXPECT_EQ(unlisted.RemovedPartCount(), 0u) << "listing is asked for";
+
+    MessageStripper stripper(PartListing::Removed);
     ASSERT_EQ(stripper.Parse(kMessage.c_str()), StripStatus::Ok);
     ASSERT_EQ(stripper.Reduce(), StripStatus::Ok);
     ASSERT_EQ(stripper.RemovedPartCount(), 2u);
@@ -257,7 +262,7 @@ TEST_F(StripMessageTest, TheDroppedPartsAreListedInTheOrderOfTheMessage)
     EXPECT_STREQ(file.contentTypeField, "Content-Type: application/octet-stream; name=\"a.bin\"\r\n");
     EXPECT_STREQ(file.dispositionField, "Content-Disposition: attachment\r\n");
 
-    MessageStripper untyped;
+    MessageStripper untyped(PartListing::Removed);
     const std::string message =
         Crlf({kMixedHeader, "", "--b", "Content-Type: text/plain", "", "t", "--b", "X-Note: none", "", "x", "--b--"});
     ASSERT_EQ(untyped.Parse(message.c_str()), StripStatus::Ok);
