@@ -32,7 +32,7 @@ void Check(bool condition)
 
 StripStatus StripOnce(const char* source, std::string& stripped)
 {
-    MessageStripper stripper;
+    MessageStripper stripper(PartListing::Removed);
     StripStatus status = stripper.Parse(source);
     if (status == StripStatus::NotMultipart) {
         // Stored lines hold at most two bytes per source byte (LF becomes CR LF).
@@ -40,11 +40,24 @@ StripStatus StripOnce(const char* source, std::string& stripped)
         if (caption)
             Check(std::strlen(caption) <= 2 * std::strlen(source) + 2);
     }
+    const bool html = status == StripStatus::Ok && stripper.HasHtmlPart();
+    const bool attachment = status == StripStatus::Ok && stripper.HasAttachment();
     if (status == StripStatus::Ok && !stripper.HeaderContains("Content-Type: text/html")) {
         status = stripper.Reduce();
         if (status == StripStatus::Ok) {
             Check(stripper.NewSource() != nullptr && std::strlen(stripper.NewSource()) == stripper.NewLength());
             stripped.assign(stripper.NewSource(), stripper.NewLength());
+            // A dropped HTML part or attachment was seen before the reduction.
+            for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i) {
+                const RemovedPart& part = stripper.RemovedPartAt(i);
+                Check(part.mediaType != nullptr);
+                if (std::strcmp(part.mediaType, "text/html") == 0)
+                    Check(html);
+                if (part.dispositionField == nullptr && part.mediaType[0] != '\0' &&
+                    std::strncmp(part.mediaType, "text/", 5) != 0 && std::strncmp(part.mediaType, "multipart/", 10) != 0 &&
+                    std::strncmp(part.mediaType, "message/", 8) != 0)
+                    Check(attachment);
+            }
         }
     }
     if (status != StripStatus::Ok)

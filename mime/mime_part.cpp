@@ -62,11 +62,10 @@ bool HoldsColon(const char* line, std::size_t contentLength)
 // written without its indentation, is taken as that parameter.
 bool AwaitsParameter(const char* field, std::size_t length)
 {
-    if (!StartsWithNoCase(field, length, kContentTypeField))
-        return false;
-    while (length > 0 && (field[length - 1] == '\r' || field[length - 1] == '\n' || IsFoldingBlank(field[length - 1])))
-        --length;
-    return length > 0 && field[length - 1] == ';';
+    std::size_t end = length;
+    while (end > 0 && (field[end - 1] == '\r' || field[end - 1] == '\n' || IsFoldingBlank(field[end - 1])))
+        --end;
+    return end > 0 && field[end - 1] == ';' && StartsWithNoCase(field, length, kContentTypeField);
 }
 
 bool IsUnindentedParameter(const char* line)
@@ -271,7 +270,7 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     // Body mode. Lines go straight from the source into their nodes.
     const bool keepsBody = context.bodyLines == BodyLines::All || isFirstChild || boundary || IsTextCandidate();
     const std::size_t ownLength = boundary ? std::strlen(boundary) : 0;
-    const bool entriesAreDigest = NamesMediaType("multipart", "digest");
+    const bool entriesAreDigest = boundary && NamesMediaType("multipart", "digest");
     MimePart* lastChild = nullptr;
     for (;;) {
         const char* line = cursor;

@@ -82,6 +82,9 @@ public:
     // The part's own Content-Disposition says "attachment".
     bool IsMarkedAttachment() const;
 
+    // The first header field named name (given with its colon, any case), or null.
+    const LineNode* FindField(const char* name) const;
+
     // The first child that is or holds a text candidate not marked as an
     // attachment, moved to the front; failing that, the first child that is or
     // holds any text candidate, moved to the front; failing that, firstChild.

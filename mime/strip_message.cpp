@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mime/allocator.h"
+#include "mime/line_reader.h"
 #include "mime/mime_part.h"
 
 namespace {
@@ -23,8 +24,8 @@ bool AnyPart(const MimePart& part, Test test)
 
 bool IsEncrypted(const MimePart& part)
 {
-    return part.NamesMediaType("multipart", "encrypted") || part.NamesMediaType("application", "pkcs7-mime") ||
-           part.NamesMediaType("application", "x-pkcs7-mime");
+    return part.NamesMediaType("application", "pkcs7-mime") || part.NamesMediaType("application", "x-pkcs7-mime") ||
+           part.NamesMediaType("multipart", "encrypted");
 }
 
 // The machine-readable part of a delivery or read report belongs to its text.
@@ -44,10 +45,85 @@ bool IsAttachment(const MimePart& part)
     return !(part.NamesMediaType("text", nullptr) || part.NamesMediaType("multipart", nullptr) || IsReportStatus(part));
 }
 
+std::size_t CountLeaves(const MimePart& part)
+{
+    if (!part.firstChild)
+        return 1;
+    std::size_t count = 0;
+    for (const MimePart* child = part.firstChild; child; child = child->next)
+        count += CountLeaves(*child);
+    return count;
+}
+
+std::size_t FieldLength(const LineNode* field)
+{
+    return field ? static_cast<std::size_t>(field->length) + 1 : 0;
+}
+
+char* CopyField(const LineNode* field, char* to)
+{
+    std::memcpy(to, field->text, static_cast<std::size_t>(field->length) + 1);
+    return to;
+}
+
+// One block holds the record's three texts, the media type first, so that
+// releasing the media type releases them all.
+bool Describe(const MimePart& part, RemovedPart& record)
+{
+    const LineNode* disposition = part.FindField("Content-Disposition:");
+    const bool typed = part.contentTypeLine && part.type[0] != '\0';
+    const std::size_t typeLength = typed ? std::strlen(part.type) + 1 + std::strlen(part.subtype) : 0;
+    auto* block = static_cast<char*>(
+        mime::Allocate(typeLength + 1 + FieldLength(part.contentTypeLine) + FieldLength(disposition)));
+    if (!block)
+        return false;
+    record.mediaType = block;
+    if (typed) {
+        const std::size_t slash = std::strlen(part.type);
+        std::memcpy(block, part.type, slash);
+        block[slash] = '/';
+        std::memcpy(block + slash + 1, part.subtype, typeLength - slash - 1);
+        for (std::size_t i = 0; i < typeLength; ++i)
+            block[i] = FoldAscii(block[i]);
+    }
+    block[typeLength] = '\0';
+    char* rest = block + typeLength + 1;
+    record.contentTypeField = part.contentTypeLine ? CopyField(part.contentTypeLine, rest) : nullptr;
+    rest += FieldLength(part.contentTypeLine);
+    record.dispositionField = disposition ? CopyField(disposition, rest) : nullptr;
+    return true;
+}
+
+// Every part without parts of its own but kept, in the order of the message.
+// Nesting is bounded by the parser, so the recursion is too.
+bool DescribeLeaves(const MimePart& part, const MimePart* kept, RemovedPart* records, std::size_t& count)
+{
+    if (!part.firstChild) {
+        if (&part == kept)
+            return true;
+        if (!Describe(part, records[count]))
+            return false;
+        ++count;
+        return true;
+    }
+    for (const MimePart* child = part.firstChild; child; child = child->next) {
+        if (!DescribeLeaves(*child, kept, records, count))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
-MessageStripper::MessageStripper()
-    : root_(nullptr), cursor_(nullptr), newSource_(nullptr), newLength_(0), parseStatus_(StripStatus::NotMultipart)
+MessageStripper::MessageStripper(PartListing listing)
+    : root_(nullptr),
+      cursor_(nullptr),
+      newSource_(nullptr),
+      newLength_(0),
+      listing_(listing),
+      removed_(nullptr),
+      removedCount_(0),
+      parseStatus_(StripStatus::NotMultipart)
 {
 }
 
@@ -63,6 +139,23 @@ void MessageStripper::Discard()
     mime::Release(newSource_);
     newSource_ = nullptr;
     newLength_ = 0;
+    for (std::size_t i = 0; i < removedCount_; ++i)
+        mime::Release(const_cast<char*>(removed_[i].mediaType));
+    mime::Release(removed_);
+    removed_ = nullptr;
+    removedCount_ = 0;
+}
+
+// Taken before the reduction destroys the parts. The part kept is found as the
+// reduction finds it, by the same choice at every level.
+bool MessageStripper::RecordRemovedParts()
+{
+    MimePart* kept = root_;
+    while (kept->firstChild)
+        kept = kept->SelectTextPart();
+    const std::size_t leaves = CountLeaves(*root_);
+    removed_ = static_cast<RemovedPart*>(mime::Allocate(leaves * sizeof(RemovedPart)));
+    return removed_ && DescribeLeaves(*root_, kept, removed_, removedCount_);
 }
 
 StripStatus MessageStripper::Parse(const char* source)
@@ -133,7 +226,7 @@ StripStatus MessageStripper::Reduce()
 {
     if (parseStatus_ != StripStatus::Ok || newSource_)
         return parseStatus_;
-    if (!root_->StripToText()) {
+    if ((listing_ == PartListing::Removed && !RecordRemovedParts()) || !root_->StripToText()) {
         Discard();
         return parseStatus_ = StripStatus::OutOfMemory;
     }
@@ -153,4 +246,14 @@ const char* MessageStripper::NewSource() const
 std::size_t MessageStripper::NewLength() const
 {
     return newLength_;
+}
+
+std::size_t MessageStripper::RemovedPartCount() const
+{
+    return removedCount_;
+}
+
+const RemovedPart& MessageStripper::RemovedPartAt(std::size_t index) const
+{
+    return removed_[index];
 }

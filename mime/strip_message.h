@@ -28,9 +28,20 @@ constexpr int kMaxNestingDepth = 64;
 
 class MimePart;
 
+// A part that the reduction dropped, as its own header describes it.
+struct RemovedPart {
+    const char* mediaType;        // "type/subtype" in lower case; "" when the part has no usable Content-Type
+    const char* contentTypeField; // the whole Content-Type field as stored (folded lines, CR LF), or null
+    const char* dispositionField; // the whole Content-Disposition field as stored, or null
+};
+
+// Whether Reduce lists the parts it drops; listing costs a copy of their
+// Content- fields, which the plug-in does not use.
+enum class PartListing { None, Removed };
+
 class MessageStripper {
 public:
-    MessageStripper();
+    explicit MessageStripper(PartListing listing = PartListing::None);
     ~MessageStripper();
     MessageStripper(const MessageStripper&) = delete;
     MessageStripper& operator=(const MessageStripper&) = delete;
@@ -63,12 +74,22 @@ public:
     const char* NewSource() const;
     std::size_t NewLength() const;
 
+    // After Reduce answered Ok, for a stripper made with PartListing::Removed
+    // (none otherwise): the parts it dropped, in the order of the message
+    // (every part without parts of its own but the one kept).
+    std::size_t RemovedPartCount() const;
+    const RemovedPart& RemovedPartAt(std::size_t index) const;
+
 private:
     void Discard();
+    bool RecordRemovedParts();
 
     MimePart* root_;
     const char* cursor_;
     char* newSource_;
     std::size_t newLength_;
+    PartListing listing_;
+    RemovedPart* removed_;
+    std::size_t removedCount_;
     StripStatus parseStatus_;
 };
