@@ -105,3 +105,11 @@ void ExamineMessage(const char* data, std::size_t length, const Filters& filters
     outcome->bytesAfter = stripper->NewLength();
     ListRemovedParts(*stripper, outcome);
 }
+
+void KeepAfterAll(MessageOutcome* outcome, const char* reason)
+{
+    outcome->verdict = Verdict::LeaveAlone;
+    outcome->reason = reason;
+    outcome->bytesAfter = outcome->bytesBefore;
+    outcome->removedCount = 0;
+}

@@ -43,3 +43,6 @@ struct MessageOutcome {
 // verdict is Strip, stripper holds the new form (NewSource, NewLength).
 void ExamineMessage(const char* data, std::size_t length, const Filters& filters, MessageStripper* stripper,
                     MessageOutcome* outcome);
+
+// Turns a Strip verdict into LeaveAlone for reason (a read-only file, say).
+void KeepAfterAll(MessageOutcome* outcome, const char* reason);

@@ -460,19 +460,14 @@ bool HandleMessage(MailboxRun* box, const MboxMessage& message, MessageBuffer* b
         error->code = errno;
         return false;
     }
-    MessageStripper stripper;
+    MessageStripper stripper(PartListing::Removed);
     ExamineMessage(buffer->data, static_cast<std::size_t>(length), options.filters, &stripper, &outcome);
-    if (outcome.verdict == Verdict::Strip && KeptReadOnly(box->facts, options)) {
-        outcome.verdict = Verdict::LeaveAlone;
-        outcome.reason = kReadOnlyReason;
-        outcome.bytesAfter = outcome.bytesBefore;
-    }
+    if (outcome.verdict == Verdict::Strip && KeptReadOnly(box->facts, options))
+        KeepAfterAll(&outcome, kReadOnlyReason);
     if (outcome.verdict == Verdict::Strip) {
         MailboxForm form;
         if (!form.Make(buffer->data, static_cast<std::size_t>(length), stripper.NewSource(), stripper.NewLength())) {
-            outcome.verdict = Verdict::LeaveAlone;
-            outcome.reason = "out of memory while stripping";
-            outcome.bytesAfter = outcome.bytesBefore;
+            KeepAfterAll(&outcome, "out of memory while stripping");
         } else {
             outcome.bytesAfter = form.Length();
             if (options.mode != Mode::DryRun && !WriteStripped(box, message, form, error))

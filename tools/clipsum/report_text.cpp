@@ -27,8 +27,7 @@ void Copy(const char* from, char* out, std::size_t outSize)
 
 // The part's file name: the filename parameter of its Content-Disposition,
 // else the name parameter of its Content-Type.
-template <typename Part>
-void FileNameOf(const Part& part, char* out, std::size_t outSize)
+void FileNameOf(const RemovedPart& part, char* out, std::size_t outSize)
 {
     out[0] = '\0';
 #ifdef CLIPSUM_HAS_HEADER_DECODER
@@ -46,26 +45,6 @@ void FileNameOf(const Part& part, char* out, std::size_t outSize)
     BlankControls(out);
 }
 
-// Chosen when the stripper can list what it removed.
-template <typename Stripper>
-auto ListParts(const Stripper& stripper, MessageOutcome* outcome, int) -> decltype(stripper.RemovedPartCount(), void())
-{
-    std::size_t count = stripper.RemovedPartCount();
-    outcome->removedCount = static_cast<unsigned>(count);
-    for (std::size_t i = 0; i < count && i < kMaxListedParts; ++i) {
-        const auto& part = stripper.RemovedPartAt(i);
-        Copy(part.mediaType, outcome->removed[i].mediaType, kMaxMediaTypeBytes);
-        BlankControls(outcome->removed[i].mediaType);
-        FileNameOf(part, outcome->removed[i].fileName, kMaxFileNameBytes);
-    }
-}
-
-template <typename Stripper>
-void ListParts(const Stripper&, MessageOutcome* outcome, long)
-{
-    outcome->removedCount = 0;
-}
-
 } // namespace
 
 void DecodeForReport(const char* raw, char* out, std::size_t outSize)
@@ -80,5 +59,12 @@ void DecodeForReport(const char* raw, char* out, std::size_t outSize)
 
 void ListRemovedParts(const MessageStripper& stripper, MessageOutcome* outcome)
 {
-    ListParts(stripper, outcome, 0);
+    std::size_t count = stripper.RemovedPartCount();
+    outcome->removedCount = static_cast<unsigned>(count);
+    for (std::size_t i = 0; i < count && i < kMaxListedParts; ++i) {
+        const RemovedPart& part = stripper.RemovedPartAt(i);
+        Copy(part.mediaType, outcome->removed[i].mediaType, kMaxMediaTypeBytes);
+        BlankControls(outcome->removed[i].mediaType);
+        FileNameOf(part, outcome->removed[i].fileName, kMaxFileNameBytes);
+    }
 }

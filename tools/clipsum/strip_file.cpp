@@ -50,14 +50,11 @@ void Examine(const char* path, const FileBytes& message, const FileFacts& facts,
 {
     const StripOptions& options = *run.options;
     MessageRef where{path, 0, 0};
-    MessageStripper stripper;
+    MessageStripper stripper(PartListing::Removed);
     MessageOutcome outcome{};
     ExamineMessage(message.data, message.length, options.filters, &stripper, &outcome);
-    if (outcome.verdict == Verdict::Strip && KeptReadOnly(facts, options)) {
-        outcome.verdict = Verdict::LeaveAlone;
-        outcome.reason = kReadOnlyReason;
-        outcome.bytesAfter = outcome.bytesBefore;
-    }
+    if (outcome.verdict == Verdict::Strip && KeptReadOnly(facts, options))
+        KeepAfterAll(&outcome, kReadOnlyReason);
     char* copyPath = nullptr;
     FileError error{};
     if (outcome.verdict != Verdict::Strip) {
