@@ -54,7 +54,7 @@ def strip_with_clipsum(clipsum, folder, names):
     report = done.stdout.decode("utf-8", "replace")
     left_alone = {}
     for line in report.splitlines():
-        match = re.search(r"([^\\/]+\.eml): left alone, (.+)$", line.strip())
+        match = re.search(r"([^\\/]+\.eml): left alone, (.+?)(; subject \".*)?$", line.strip())
         if match:
             left_alone[match.group(1)] = match.group(2)
     return done.returncode, report, left_alone

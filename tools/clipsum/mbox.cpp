@@ -581,6 +581,8 @@ void StripMailbox(const char* path, FILE* scanFile, const FileFacts& facts, cons
     bool handled = box.dataFile && box.block;
     if (box.dataFile && !box.block)
         error = FileError{"not enough memory", ENOMEM};
+    if (run.options->mode == Mode::ToStdout)
+        box.out.file = stdout; // all of it goes there, stripped or not
     if (handled) {
         MboxReader reader(scanFile, peekFile, box.facts.size);
         MessageBuffer buffer;

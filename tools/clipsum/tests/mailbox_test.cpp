@@ -249,6 +249,22 @@ TEST_F(ClipsumTest, BadInputInAFolderGetsItsLineAndTheRunGoesOn)
     EXPECT_EQ(ReadFile(dir_ / "mail" / "e.mbox"), mbox);
 }
 
+TEST_F(ClipsumTest, AnMboxToStandardOutputComesWholeStrippedOrNot)
+{
+    const std::string plain = "From a@example.com Tue Mar  2 10:00:00 2021\n" + std::string(kSinglePartMessage);
+    const std::string attached = "From a@example.com Tue Mar  2 10:00:00 2021\n" + std::string(kMultipartMessage) +
+                                 "\n" + plain;
+    WriteFile(dir_ / "plain.mbox", plain);
+    WriteFile(dir_ / "attached.mbox", attached);
+    RunResult same = Run({"strip", "--stdout", dir_ / "plain.mbox"});
+    EXPECT_EQ(same.exitStatus, 0);
+    EXPECT_EQ(same.out, plain);
+    RunResult stripped = Run({"strip", "--stdout", dir_ / "attached.mbox"});
+    EXPECT_EQ(stripped.out, "From a@example.com Tue Mar  2 10:00:00 2021\n" + std::string(kStrippedMessage) + "\n" +
+                                plain);
+    EXPECT_EQ(ReadFile(dir_ / "attached.mbox"), attached);
+}
+
 TEST_F(ClipsumTest, AFullDiskLeavesEveryMessageAsItWas)
 {
     fs::path disk = dir_ / "small";
