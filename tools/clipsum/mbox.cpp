@@ -392,6 +392,8 @@ struct MailboxRun {
     const char* path;
     const Run* run;
     FileFacts facts;
+    FILE* scanFile = nullptr;
+    FILE* peekFile = nullptr;
     FILE* dataFile = nullptr;
     char* target = nullptr; // the file behind path
     TempFile temp{};
@@ -480,6 +482,15 @@ bool HandleMessage(MailboxRun* box, const MboxMessage& message, MessageBuffer* b
     return true;
 }
 
+void CloseFiles(MailboxRun* box)
+{
+    for (FILE** file : {&box->scanFile, &box->peekFile, &box->dataFile}) {
+        if (*file)
+            fclose(*file);
+        *file = nullptr;
+    }
+}
+
 // The new mbox is complete in box->temp: keep the original, note it, swap.
 bool Replace(MailboxRun* box, char** copyPath, FileError* error)
 {
@@ -502,6 +513,8 @@ bool Replace(MailboxRun* box, char** copyPath, FileError* error)
         return false;
     if (!FileUnchanged(box->dataFile, box->facts))
         return fail("changed while it was read (a message delivered?)", 0);
+    // Windows renames nothing over a file that is open.
+    CloseFiles(box);
     if (!ReplaceWithTemp(&box->temp, box->target, box->facts))
         return fail("cannot replace it", errno);
     box->tempOpen = false;
@@ -574,8 +587,9 @@ void StripMailbox(const char* path, FILE* scanFile, const FileFacts& facts, cons
         unsigned long long count = CountMessages(path, facts.size);
         AddToProgressTotal(run.reporter, count > 0 ? count - 1 : 0);
     }
-    FILE* peekFile = SeekFile(scanFile, 0) ? OpenRegularFile(path, &peekFacts) : nullptr;
-    box.dataFile = peekFile ? OpenRegularFile(path, &peekFacts) : nullptr;
+    box.scanFile = scanFile;
+    box.peekFile = SeekFile(scanFile, 0) ? OpenRegularFile(path, &peekFacts) : nullptr;
+    box.dataFile = box.peekFile ? OpenRegularFile(path, &peekFacts) : nullptr;
     box.block = static_cast<char*>(malloc(kCopyBlock));
     FileError error{"cannot open", errno};
     bool handled = box.dataFile && box.block;
@@ -584,7 +598,7 @@ void StripMailbox(const char* path, FILE* scanFile, const FileFacts& facts, cons
     if (run.options->mode == Mode::ToStdout)
         box.out.file = stdout; // all of it goes there, stripped or not
     if (handled) {
-        MboxReader reader(scanFile, peekFile, box.facts.size);
+        MboxReader reader(box.scanFile, box.peekFile, box.facts.size);
         MessageBuffer buffer;
         MboxMessage message;
         handled = reader.Usable() || (error = FileError{"not enough memory", ENOMEM}, false);
@@ -598,8 +612,5 @@ void StripMailbox(const char* path, FILE* scanFile, const FileFacts& facts, cons
     }
     free(box.block);
     free(box.target);
-    for (FILE* file : {scanFile, peekFile, box.dataFile}) {
-        if (file)
-            fclose(file);
-    }
+    CloseFiles(&box);
 }

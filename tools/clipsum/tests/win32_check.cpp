@@ -4,7 +4,8 @@
 // when its Shift-JIS name holds a trail byte equal to the backslash. A
 // temporary file of a killed run is removed by the next one. A
 // read-only message is left alone unless forced, and stays read-only with its
-// time of last change when it is stripped.
+// time of last change when it is stripped. clipsum.exe expands a wildcard
+// itself, walks a Maildir, and strips a message inside an mbox.
 
 #include "sample_messages.h"
 
@@ -13,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -155,16 +157,55 @@ bool CheckReadOnly()
     return true;
 }
 
+constexpr char kWild1[] = "clipsum-win32-wild-1.eml";
+constexpr char kWild2[] = "clipsum-win32-wild-2.eml";
+constexpr char kMaildir[] = "clipsum-win32-maildir";
+constexpr char kMaildirMessage[] = "clipsum-win32-maildir\\new\\1614679200.M1P2.host";
+constexpr char kMbox[] = "clipsum-win32.mbox";
+constexpr char kEnvelope[] = "From a@example.com Tue Mar  2 10:00:00 2021\r\n";
+
+bool CheckMailboxes()
+{
+    std::size_t length = 0;
+    _mkdir(kMaildir);
+    for (const char* part : {"\\cur", "\\new", "\\tmp"}) {
+        char path[64];
+        snprintf(path, sizeof path, "%s%s", kMaildir, part);
+        _mkdir(path);
+    }
+    char mbox[sizeof kEnvelope + sizeof kMultipartMessage];
+    char stripped[sizeof kEnvelope + sizeof kStrippedMessage];
+    snprintf(mbox, sizeof mbox, "%s%s", kEnvelope, kMultipartMessage);
+    snprintf(stripped, sizeof stripped, "%s%s", kEnvelope, kStrippedMessage);
+    return WriteFile(kWild1, kMultipartMessage, sizeof kMultipartMessage - 1) &&
+           WriteFile(kWild2, kMultipartMessage, sizeof kMultipartMessage - 1) &&
+           WriteFile(kMaildirMessage, kMultipartMessage, sizeof kMultipartMessage - 1) &&
+           WriteFile(kMbox, mbox, strlen(mbox)) &&
+           RunClipsum("strip --in-place clipsum-win32-wild-*.eml clipsum-win32-maildir clipsum-win32.mbox", &length) &&
+           FileMatches(kWild1, kStrippedMessage, sizeof kStrippedMessage - 1) &&
+           FileMatches(kWild2, kStrippedMessage, sizeof kStrippedMessage - 1) &&
+           FileMatches(kMaildirMessage, kStrippedMessage, sizeof kStrippedMessage - 1) &&
+           FileMatches(kMbox, stripped, strlen(stripped));
+}
+
 } // namespace
 
 int main()
 {
-    bool passed = CheckStdout() && CheckInPlaceWithBackup() && CheckReadOnly();
+    bool passed = CheckStdout() && CheckInPlaceWithBackup() && CheckReadOnly() && CheckMailboxes();
     SetFileAttributesA(kReadOnlyName, FILE_ATTRIBUTE_NORMAL);
     remove(kReadOnlyName);
     remove(kPlainName);
     remove(kJapaneseName);
     remove(kJapaneseBackup);
+    remove("clipsum-win32-backup\\clipsum-backups.log");
+    for (const char* file : {kWild1, kWild2, kMaildirMessage, kMbox})
+        remove(file);
+    for (const char* folder : {"\\cur", "\\new", "\\tmp", ""}) {
+        char path[64];
+        snprintf(path, sizeof path, "%s%s", kMaildir, folder);
+        _rmdir(path);
+    }
     remove(kStaleTemp);
     _rmdir(kBackupDir);
     puts(passed ? "clipsum under Windows: passed" : "clipsum under Windows: FAILED");
