@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mime/allocator.h"
+#include "mime/body_decoder.h"
 #include "mime/line_reader.h"
 
 std::int32_t MimePart::partCount = -1;
@@ -73,6 +74,11 @@ bool IsUnindentedParameter(const char* line)
     const std::size_t contentLength = LineContentLength(line);
     return contentLength > 0 && !IsFoldingBlank(line[0]) && !HoldsColon(line, contentLength) &&
            !StartsWithDashes(line, contentLength);
+}
+
+const char* TextOf(const LineNode* line)
+{
+    return line ? line->text : nullptr;
 }
 
 void CopyToken(char* destination, const char* token, std::size_t length)
@@ -149,6 +155,7 @@ struct MimePart::LineBuffer {
 struct MimePart::ParseContext {
     LineBuffer buffer;
     BodyLines bodyLines;
+    BodySizes bodySizes;
 };
 
 MimePart::MimePart()
@@ -196,10 +203,11 @@ void MimePart::FreeChain(MimePart* part)
     }
 }
 
-StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines)
+StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines,
+                            BodySizes bodySizes)
 {
     ParseContext context{{static_cast<char*>(mime::Allocate(kInitialLineBufferSize)), kInitialLineBufferSize},
-                         bodyLines};
+                         bodyLines, bodySizes};
     if (!context.buffer.data)
         return StripStatus::OutOfMemory;
     const StripStatus status = ParseLevel(cursor, parentBoundary, 0, true, context);
@@ -216,6 +224,7 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     epilogue.Clear();
     contentTypeLine = nullptr;
     headerEndedByText = false;
+    decodedSize = 0;
 
     const std::size_t parentLength = parentBoundary ? std::strlen(parentBoundary) : 0;
 
@@ -271,6 +280,9 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     const bool keepsBody = context.bodyLines == BodyLines::All || isFirstChild || boundary || IsTextCandidate();
     const std::size_t ownLength = boundary ? std::strlen(boundary) : 0;
     const bool entriesAreDigest = boundary && NamesMediaType("multipart", "digest");
+    const bool measures = context.bodySizes == BodySizes::Measure;
+    BodyDecoder measure(measures ? EncodingOfField(TextOf(FindField("Content-Transfer-Encoding:")))
+                                 : TransferEncoding::Identity);
     MimePart* lastChild = nullptr;
     for (;;) {
         const char* line = cursor;
@@ -310,6 +322,8 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
         }
         if (keepsBody && !body.AppendLine(line, contentLength))
             return StripStatus::OutOfMemory;
+        if (measures)
+            decodedSize += measure.MeasureLine(line, contentLength);
     }
 }
 

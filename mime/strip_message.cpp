@@ -5,6 +5,7 @@
 #include "mime/allocator.h"
 #include "mime/line_reader.h"
 #include "mime/mime_part.h"
+#include "mime/removed_note.h"
 
 namespace {
 
@@ -66,31 +67,37 @@ char* CopyField(const LineNode* field, char* to)
     return to;
 }
 
-// One block holds the record's three texts, the media type first, so that
+// One block holds the record's texts, the media type first, so that
 // releasing the media type releases them all.
 bool Describe(const MimePart& part, RemovedPart& record)
 {
     const LineNode* disposition = part.FindField("Content-Disposition:");
-    const bool typed = part.contentTypeLine && part.type[0] != '\0';
-    const std::size_t typeLength = typed ? std::strlen(part.type) + 1 + std::strlen(part.subtype) : 0;
-    auto* block = static_cast<char*>(
-        mime::Allocate(typeLength + 1 + FieldLength(part.contentTypeLine) + FieldLength(disposition)));
+    const LineNode* encoding = part.FindField("Content-Transfer-Encoding:");
+    // The media type as the field writes it: the tokens the parser keeps are cut at 40 bytes.
+    const char* type = nullptr;
+    std::size_t typeLength = 0;
+    if (part.contentTypeLine && part.type[0] != '\0') {
+        type = part.contentTypeLine->text + std::strlen("Content-Type:");
+        type += std::strspn(type, " \t\r\n");
+        typeLength = std::strcspn(type, "; \t\r\n(");
+    }
+    auto* block = static_cast<char*>(mime::Allocate(typeLength + 1 + FieldLength(part.contentTypeLine) +
+                                                    FieldLength(disposition) + FieldLength(encoding)));
     if (!block)
         return false;
+    record = RemovedPart{};
     record.mediaType = block;
-    if (typed) {
-        const std::size_t slash = std::strlen(part.type);
-        std::memcpy(block, part.type, slash);
-        block[slash] = '/';
-        std::memcpy(block + slash + 1, part.subtype, typeLength - slash - 1);
-        for (std::size_t i = 0; i < typeLength; ++i)
-            block[i] = FoldAscii(block[i]);
-    }
+    for (std::size_t i = 0; i < typeLength; ++i)
+        block[i] = FoldAscii(type[i]);
     block[typeLength] = '\0';
     char* rest = block + typeLength + 1;
     record.contentTypeField = part.contentTypeLine ? CopyField(part.contentTypeLine, rest) : nullptr;
     rest += FieldLength(part.contentTypeLine);
     record.dispositionField = disposition ? CopyField(disposition, rest) : nullptr;
+    rest += FieldLength(disposition);
+    record.encodingField = encoding ? CopyField(encoding, rest) : nullptr;
+    record.decodedSize = part.decodedSize;
+    record.body = &part.body;
     return true;
 }
 
@@ -139,8 +146,10 @@ void MessageStripper::Discard()
     mime::Release(newSource_);
     newSource_ = nullptr;
     newLength_ = 0;
-    for (std::size_t i = 0; i < removedCount_; ++i)
+    for (std::size_t i = 0; i < removedCount_; ++i) {
         mime::Release(const_cast<char*>(removed_[i].mediaType));
+        mime::Release(const_cast<char*>(removed_[i].savedAs));
+    }
     mime::Release(removed_);
     removed_ = nullptr;
     removedCount_ = 0;
@@ -168,7 +177,9 @@ StripStatus MessageStripper::Parse(const char* source)
     root_ = new (std::nothrow) MimePart;
     if (!root_)
         return parseStatus_ = StripStatus::OutOfMemory;
-    parseStatus_ = root_->Parse(cursor_, nullptr, BodyLines::ForReduction);
+    parseStatus_ = root_->Parse(cursor_, nullptr,
+                                listing_ == PartListing::RemovedWithBodies ? BodyLines::All : BodyLines::ForReduction,
+                                listing_ == PartListing::None ? BodySizes::Skip : BodySizes::Measure);
     if (parseStatus_ != StripStatus::Ok) {
         Discard();
         return parseStatus_;
@@ -177,6 +188,14 @@ StripStatus MessageStripper::Parse(const char* source)
         parseStatus_ = StripStatus::NotMultipart;
     else if (AnyPart(*root_, IsEncrypted))
         parseStatus_ = StripStatus::Encrypted;
+    else if (listing_ != PartListing::None && !RecordRemovedParts()) {
+        Discard();
+        parseStatus_ = StripStatus::OutOfMemory;
+    }
+    if (listing_ != PartListing::RemovedWithBodies) {
+        for (std::size_t i = 0; i < removedCount_; ++i)
+            removed_[i].body = nullptr;
+    }
     return parseStatus_;
 }
 
@@ -222,11 +241,15 @@ bool MessageStripper::HasAttachment() const
     return false;
 }
 
-StripStatus MessageStripper::Reduce()
+StripStatus MessageStripper::Reduce(RemovedNote note)
 {
     if (parseStatus_ != StripStatus::Ok || newSource_)
         return parseStatus_;
-    if ((listing_ == PartListing::Removed && !RecordRemovedParts()) || !root_->StripToText()) {
+    // The bodies go with their parts.
+    for (std::size_t i = 0; i < removedCount_; ++i)
+        removed_[i].body = nullptr;
+    if (!root_->StripToText() ||
+        (note == RemovedNote::Fields && !AppendRemovedNote(root_->headers, removed_, removedCount_))) {
         Discard();
         return parseStatus_ = StripStatus::OutOfMemory;
     }
@@ -256,4 +279,18 @@ std::size_t MessageStripper::RemovedPartCount() const
 const RemovedPart& MessageStripper::RemovedPartAt(std::size_t index) const
 {
     return removed_[index];
+}
+
+bool MessageStripper::SetSavedAs(std::size_t index, const char* fileName)
+{
+    if (index >= removedCount_ || !fileName)
+        return false;
+    const std::size_t size = std::strlen(fileName) + 1;
+    auto* copy = static_cast<char*>(mime::Allocate(size));
+    if (!copy)
+        return false;
+    std::memcpy(copy, fileName, size);
+    mime::Release(const_cast<char*>(removed_[index].savedAs));
+    removed_[index].savedAs = copy;
+    return true;
 }
