@@ -173,8 +173,10 @@ void WriteJsonOutcome(FILE* json, const Reporter& reporter, const MessageRef& wh
         }
         fputc(']', json);
     }
-    if (copyPath)
+    if (copyPath) {
+        fputc(',', json);
         WriteJsonPath(json, "backup", copyPath);
+    }
     fputs("}\n", json);
 }
 

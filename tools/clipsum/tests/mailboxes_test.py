@@ -9,6 +9,7 @@ mbox, after which every message is whole, in its old or its new form.
 """
 
 import email
+import json
 import email.policy
 import mailbox
 import os
@@ -195,8 +196,19 @@ class MaildirStore(Folder):
                 with open(p, "rb") as f:
                     names[os.path.join(sub_dir, name)] = f.read()
 
-        report = clipsum("strip", "--in-place", "-r", self.path("Maildir")).stdout.decode()
+        os.mkdir(self.path("backups"))
+        report = clipsum("strip", "--in-place", "-r", "--backup-dir", self.path("backups"), "--report",
+                         self.path("report.json"), self.path("Maildir")).stdout.decode()
         self.assertIn("11 stripped, 10 left alone, 0 failed", report)
+        with open(self.path("report.json"), encoding="utf-8") as f:
+            entries = [json.loads(line) for line in f]
+        self.assertEqual(len(entries), 21)
+        self.assertEqual(sum(e["outcome"] == "stripped" for e in entries), 11)
+        for e in entries:
+            if e["outcome"] == "stripped":
+                self.assertEqual(e["removed"][0]["type"], "application/pdf")
+                self.assertTrue(os.path.isfile(e["backup"]))
+                self.assertLess(e["bytes_after"], e["bytes_before"])
         with open(self.path("Maildir", "tmp", "being-delivered"), "rb") as f:
             self.assertEqual(f.read(), delivering)
         with open(self.path("Maildir", "dovecot.index.cache"), "rb") as f:
