@@ -530,10 +530,12 @@ void Finish(MailboxRun* box, bool handled, FileError error)
         EmitRange(&box->out, box->dataFile, box->copied, box->facts.size - box->copied, box->block);
         if (box->out.error == 0 && fflush(box->out.file) != 0)
             box->out.error = errno;
-        if (box->out.error != 0)
-            handled = false, error = FileError{"cannot write the new mbox", box->out.error};
-        else if (mode == Mode::InPlace)
+        if (box->out.error != 0) {
+            handled = false;
+            error = FileError{"cannot write the new mbox", box->out.error};
+        } else if (mode == Mode::InPlace) {
             handled = Replace(box, &copyPath, &error);
+        }
     }
     if (box->tempOpen)
         DiscardTemp(&box->temp);
@@ -601,11 +603,16 @@ void StripMailbox(const char* path, FILE* scanFile, const FileFacts& facts, cons
         MboxReader reader(box.scanFile, box.peekFile, box.facts.size);
         MessageBuffer buffer;
         MboxMessage message;
-        handled = reader.Usable() || (error = FileError{"not enough memory", ENOMEM}, false);
+        if (!reader.Usable()) {
+            handled = false;
+            error = FileError{"not enough memory", ENOMEM};
+        }
         while (handled && reader.Next(&message))
             handled = HandleMessage(&box, message, &buffer, &error);
-        if (handled && reader.Failed())
-            handled = false, error = FileError{"cannot read", errno};
+        if (handled && reader.Failed()) {
+            handled = false;
+            error = FileError{"cannot read", errno};
+        }
         Finish(&box, handled, error);
     } else {
         ReportFailure(run.reporter, MessageRef{path, 0, 0}, error, 0);

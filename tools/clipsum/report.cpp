@@ -37,6 +37,12 @@ void HumanBytes(unsigned long long bytes, char* out, std::size_t outSize)
     snprintf(out, outSize, "%.1f %s", value, kUnits[unit]);
 }
 
+// A stripped message can in principle grow (a longer Content-Length, say).
+unsigned long long Saved(const Reporter& reporter)
+{
+    return reporter.bytesBefore > reporter.bytesAfter ? reporter.bytesBefore - reporter.bytesAfter : 0;
+}
+
 void ClearProgress(Reporter* reporter)
 {
     if (!reporter->progressShown)
@@ -62,7 +68,7 @@ void DrawProgress(Reporter* reporter, bool force)
         bar[i] = i < filled ? '#' : '-';
     bar[kBarWidth] = '\0';
     char saved[32];
-    HumanBytes(reporter->bytesBefore - reporter->bytesAfter, saved, sizeof saved);
+    HumanBytes(Saved(*reporter), saved, sizeof saved);
     fprintf(stderr, "\r[%s] %llu/%llu messages, %s saved ", bar, reporter->progressDone, total, saved);
     fflush(stderr);
     reporter->progressShown = true;
@@ -334,7 +340,7 @@ void PrintSummary(Reporter* reporter)
     if (reporter->quiet)
         return;
     FILE* out = reporter->lines;
-    unsigned long long saved = reporter->bytesBefore - reporter->bytesAfter;
+    unsigned long long saved = Saved(*reporter);
     double percent = reporter->bytesBefore ? 100.0 * static_cast<double>(saved) / static_cast<double>(reporter->bytesBefore) : 0;
     char human[32];
     HumanBytes(saved, human, sizeof human);
