@@ -195,7 +195,11 @@ bool ReplaceFileContents(const char* path, const FileFacts& facts, const Content
 
     TempFile temp;
     bool replaced = WriteTemp(directory, content, facts, target, true, &temp, error);
-    if (replaced && !ReplaceWithTemp(&temp, target, facts)) {
+    // Written to (a flag set by a mail client, say) or replaced since it was read: its new form would lose that.
+    if (replaced && !PathUnchanged(target, facts)) {
+        replaced = Fail(error, "changed while it was being stripped; left as it is", 0);
+        DiscardTemp(&temp);
+    } else if (replaced && !ReplaceWithTemp(&temp, target, facts)) {
         replaced = Fail(error, "cannot replace it", errno);
         DiscardTemp(&temp);
     }

@@ -61,8 +61,9 @@ char* DirectoryOf(const char* path);
 // Replaces the contents of the file at path, as it was read (facts), with data:
 // writes a temporary file in the same directory with the original's owner,
 // group, mode, extended attributes and times, forces it to the disk and renames
-// it over path. Stale temporary files of killed runs in that directory go
-// first. On failure path is unchanged and the temporary file is gone.
+// it over path, unless the file has changed since it was read. Stale temporary
+// files of killed runs in that directory go first. On failure path is
+// unchanged and the temporary file is gone.
 bool ReplaceFileContents(const char* path, const FileFacts& facts, const Content& content, TempSweep* sweep,
                          FileError* error);
 

@@ -522,6 +522,15 @@ bool FileUnchanged(FILE* file, const FileFacts& facts)
     return size == facts.size && Ticks(info.ftLastWriteTime) == facts.writeTime;
 }
 
+bool PathUnchanged(const char* path, const FileFacts& facts)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return false;
+    unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return size == facts.size && Ticks(data.ftLastWriteTime) == facts.writeTime;
+}
+
 long long CurrentTime()
 {
     FILETIME now;
@@ -925,6 +934,14 @@ bool FileUnchanged(FILE* file, const FileFacts& facts)
 {
     struct stat now;
     return fstat(fileno(file), &now) == 0 && now.st_size == facts.status.st_size &&
+           now.st_mtim.tv_sec == facts.status.st_mtim.tv_sec && now.st_mtim.tv_nsec == facts.status.st_mtim.tv_nsec &&
+           now.st_ino == facts.status.st_ino;
+}
+
+bool PathUnchanged(const char* path, const FileFacts& facts)
+{
+    struct stat now;
+    return stat(path, &now) == 0 && now.st_size == facts.status.st_size &&
            now.st_mtim.tv_sec == facts.status.st_mtim.tv_sec && now.st_mtim.tv_nsec == facts.status.st_mtim.tv_nsec &&
            now.st_ino == facts.status.st_ino;
 }

@@ -144,6 +144,9 @@ bool SeekFile(FILE* file, unsigned long long offset);
 // had when it was opened (facts): a mailbox that grew meanwhile must not be replaced.
 bool FileUnchanged(FILE* file, const FileFacts& facts);
 
+// The same for the file at path: false when it was replaced, written or removed.
+bool PathUnchanged(const char* path, const FileFacts& facts);
+
 // Seconds since 1970-01-01 00:00 UTC.
 long long CurrentTime();
 
