@@ -23,10 +23,13 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # The alternative: every message with an attachment becomes its first
-# text/plain part, under the original header. mailbox rewrites a Maildir
-# message through its tmp/ and an mbox through a new file renamed over it.
+# text/plain part, under the original header. mailbox rewrites an mbox through
+# a new file renamed over it; a Maildir is walked by hand, each message
+# written beside itself and renamed over it, because mailbox.Maildir lists the
+# whole folder again for each message it replaces (at 100,000 messages it did
+# some 1,700 in 18 minutes).
 PYTHON_JOB = r'''
-import email, email.policy, mailbox, sys
+import email, email.policy, mailbox, os, sys
 def strip(msg):
     if not msg.is_multipart() or not any(p.get_filename() or p.get_content_disposition() == "attachment"
                                          for p in msg.walk()):
@@ -41,13 +44,25 @@ def strip(msg):
     msg.set_payload(text.get_payload())
     return msg
 kind, path = sys.argv[1], sys.argv[2]
-box = mailbox.Maildir(path, factory=None, create=False) if kind == "maildir" else mailbox.mbox(path)
-box.lock()
-for key in list(box.keys()):
-    msg = box.get_message(key)
-    if strip(msg) is not None:
-        box[key] = msg
-box.flush(); box.unlock(); box.close()
+if kind == "maildir":
+    for sub in ("cur", "new"):
+        for name in sorted(os.listdir(os.path.join(path, sub))):
+            file = os.path.join(path, sub, name)
+            with open(file, "rb") as f:
+                msg = email.message_from_binary_file(f, policy=email.policy.compat32)
+            if strip(msg) is not None:
+                with open(file + ".new", "wb") as f:
+                    f.write(msg.as_bytes())
+                    os.fsync(f.fileno())
+                os.replace(file + ".new", file)
+else:
+    box = mailbox.mbox(path)
+    box.lock()
+    for key in list(box.keys()):
+        msg = box.get_message(key)
+        if strip(msg) is not None:
+            box[key] = msg
+    box.flush(); box.unlock(); box.close()
 '''
 
 
@@ -110,16 +125,26 @@ def timed(command):
     return elapsed, peak / 1024
 
 
+class Rows:
+    """Prints each measurement as it is made: a run may take long."""
+
+    def append(self, row):
+        label, command, seconds, peak, after = row
+        print("| %s | %s | %.1f s | %.1f MB | %.0f MB |" % (label, command, seconds, peak, after / 1e6), flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--messages", type=int, default=100000)
-    parser.add_argument("--attachment-kb", type=int, default=96)
+    parser.add_argument("--attachment-kb", type=int, default=48)
     parser.add_argument("--mbox-mb", type=int, default=1024)
     parser.add_argument("--work", default="/tmp/clipsum-bench")
     parser.add_argument("--clipsum", default=os.path.join(HERE, "..", "build", "native", "clipsum"))
     args = parser.parse_args()
     os.makedirs(args.work)
-    rows = []
+    print("| input | command | time | peak memory | size after |")
+    print("|---|---|---:|---:|---:|", flush=True)
+    rows = Rows()
     try:
         maildir = os.path.join(args.work, "Maildir")
         size = write_maildir(maildir, args.messages, args.attachment_kb)
@@ -127,7 +152,7 @@ def main():
         label = "Maildir, %d messages, %.2f GB" % (args.messages, size / 1e9)
         rows.append((label, "clipsum strip --in-place",
                      *timed([args.clipsum, "strip", "--in-place", "-q", maildir]), du(maildir)))
-        rows.append((label, "Python mailbox + email",
+        rows.append((label, "Python email, the Maildir walked by hand",
                      *timed([sys.executable, "-c", PYTHON_JOB, "maildir", maildir + "-py"]), du(maildir + "-py")))
         shutil.rmtree(maildir)
         shutil.rmtree(maildir + "-py")
@@ -142,10 +167,6 @@ def main():
                      *timed([sys.executable, "-c", PYTHON_JOB, "mbox", mbox + "-py"]), os.path.getsize(mbox + "-py")))
     finally:
         shutil.rmtree(args.work, ignore_errors=True)
-    print("| input | command | time | peak memory | size after |")
-    print("|---|---|---:|---:|---:|")
-    for label, command, seconds, peak, after in rows:
-        print("| %s | %s | %.1f s | %.1f MB | %.0f MB |" % (label, command, seconds, peak, after / 1e6))
 
 
 if __name__ == "__main__":
