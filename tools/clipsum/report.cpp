@@ -129,7 +129,7 @@ void WriteJsonString(FILE* stream, const char* text)
 
 void WriteJsonPath(FILE* stream, const char* key, const char* path)
 {
-    static char utf8[kMaxJsonPathBytes];
+    char utf8[kMaxJsonPathBytes];
     PathAsUtf8(path, utf8, sizeof utf8);
     fprintf(stream, "\"%s\":", key);
     WriteJsonString(stream, utf8);
