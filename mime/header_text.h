@@ -61,9 +61,10 @@ constexpr std::size_t kMaxParameterSections = 64;
 // - Otherwise name=value, a quoted string with backslash escapes or a token
 //   (up to ';' or the end of the line), decoded as DecodeHeaderText does (so
 //   RFC 2047 encoded words inside the quotes, as real mail has them, and raw
-//   8-bit bytes: ISO-2022-JP escapes, Shift_JIS, EUC-JP or UTF-8). Where the
-//   field reads as Shift_JIS, a trail byte 0x5C or 0x22 belongs to its
-//   character and is neither an escape nor a closing quote.
+//   8-bit bytes: ISO-2022-JP escapes, Shift_JIS, EUC-JP or UTF-8). The bytes
+//   of an ISO-2022-JP double-byte run, and a Shift_JIS trail byte 0x5C where
+//   the field reads as Shift_JIS, belong to their character: never a closing
+//   quote, an escape or the ';' that ends a token.
 // Returns false, with an empty text in out, when the field has no such parameter.
 bool DecodeParameter(const char* field, std::size_t length, const char* name, TextTarget target, char* out,
                      std::size_t outSize);
