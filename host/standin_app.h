@@ -62,8 +62,3 @@ private:
     std::vector<std::string> setupResults_;
     int exitStatus_ = 0;
 };
-
-// The steps of the scripted mode, as --help shows them.
-extern const char kStepHelp[];
-// Checks a step's form before anything runs; false with the reason.
-bool CheckStep(const std::string& step, std::string& error);

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "mime/strip_message.h"
-#include "plugin/host_api.h"
-#include "plugin/settings.h"
+#include "plugin/core/host_api.h"
+#include "plugin/core/settings.h"
 
 namespace {
 

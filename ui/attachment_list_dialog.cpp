@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/host_api.h"
-#include "plugin/settings.h"
+#include "plugin/core/host_api.h"
+#include "plugin/core/settings.h"
 #include "strip/strip_attachments.h"
 #include "ui/dialogs.h"
 #include "ui/resource.h"

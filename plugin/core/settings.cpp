@@ -1,4 +1,4 @@
-#include "plugin/settings.h"
+#include "plugin/core/settings.h"
 
 #include <cstdio>
 #include <cstring>
