@@ -76,6 +76,8 @@ const char kStepHelp[] = "Steps (--do STEP, repeatable, or one per line in --scr
                          "  setup                call TLC_OnPlugInSetup with the main window\n"
                          "  screenshot FILE.bmp  picture of the main window now\n"
                          "  log FILE             write the host calls and the dialogs seen so far\n"
+                         "  shot-after-strip N FILE.bmp  picture of the active window once the plug-in has\n"
+                         "                       handed back its N-th new source (the list during a bulk strip)\n"
                          "Steps for the dialogs still to come, taken in the order the dialogs appear\n"
                          "(queue them before the step that opens the dialog):\n"
                          "  answer ok|cancel|yes|no|abort|retry|ignore   press that button\n"
@@ -117,6 +119,11 @@ bool ParseStep(const std::string& line, ScriptStep& step, std::string& error)
         step.kind = Kind::kCommand;
         ok = words.size() == 2 && (words[1] == "1" || words[1] == "2");
         step.number = ok ? std::stoi(words[1]) : 0;
+    } else if (verb == "shot-after-strip") {
+        step.kind = Kind::kShotAfterStrip;
+        ok = words.size() >= 3 && IsNumber(words[1]) && std::stoi(words[1]) > 0;
+        step.number = ok ? std::stoi(words[1]) : 0;
+        step.text = Rest(line, 2);
     } else if (verb == "setup") {
         step.kind = Kind::kSetup;
         ok = words.size() == 1;

@@ -19,6 +19,7 @@ struct ScriptStep {
         kListDblClick, // list dblclick I: `number`
         kCheck,        // check ID on|off: `number`, `on`
         kShot,         // shot FILE: `text`
+        kShotAfterStrip, // shot-after-strip N FILE: `number`, `text`
     };
     Kind kind = Kind::kSetup;
     std::string text;

@@ -284,6 +284,14 @@ void StandInApp::OnHostEvent(HostEvent event, const std::string& mailId)
     if (event == HostEvent::kFolderChanged)
         FillList();
     if (event == HostEvent::kMessageChanged) {
+        ++sourcesReplaced_;
+        for (const auto& shot : stripShots_) {
+            HWND active = GetActiveWindow();
+            if (shot.first == sourcesReplaced_ && !SaveWindowBitmap(active ? active : window_, shot.second)) {
+                std::fprintf(stderr, "StandInHost: cannot write %s\n", shot.second.c_str());
+                exitStatus_ = 1;
+            }
+        }
         for (size_t row = 0; row < listedIds_.size(); ++row) {
             if (listedIds_[row] == mailId)
                 ShowRow(row, host_.Summarize(mailId));
@@ -425,6 +433,9 @@ bool StandInApp::RunStep(const std::string& line, std::string& error)
     }
     case Kind::kShot:
         driver_->Screenshot(step.text);
+        return true;
+    case Kind::kShotAfterStrip:
+        stripShots_.emplace_back(sourcesReplaced_ + step.number, step.text);
         return true;
     }
     return true;
