@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mime/allocator.h"
+#include "mime/body_decoder.h"
 #include "mime/line_reader.h"
 
 std::int32_t MimePart::partCount = -1;
@@ -62,11 +63,10 @@ bool HoldsColon(const char* line, std::size_t contentLength)
 // written without its indentation, is taken as that parameter.
 bool AwaitsParameter(const char* field, std::size_t length)
 {
-    if (!StartsWithNoCase(field, length, kContentTypeField))
-        return false;
-    while (length > 0 && (field[length - 1] == '\r' || field[length - 1] == '\n' || IsFoldingBlank(field[length - 1])))
-        --length;
-    return length > 0 && field[length - 1] == ';';
+    std::size_t end = length;
+    while (end > 0 && (field[end - 1] == '\r' || field[end - 1] == '\n' || IsFoldingBlank(field[end - 1])))
+        --end;
+    return end > 0 && field[end - 1] == ';' && StartsWithNoCase(field, length, kContentTypeField);
 }
 
 bool IsUnindentedParameter(const char* line)
@@ -74,6 +74,11 @@ bool IsUnindentedParameter(const char* line)
     const std::size_t contentLength = LineContentLength(line);
     return contentLength > 0 && !IsFoldingBlank(line[0]) && !HoldsColon(line, contentLength) &&
            !StartsWithDashes(line, contentLength);
+}
+
+const char* TextOf(const LineNode* line)
+{
+    return line ? line->text : nullptr;
 }
 
 void CopyToken(char* destination, const char* token, std::size_t length)
@@ -150,6 +155,7 @@ struct MimePart::LineBuffer {
 struct MimePart::ParseContext {
     LineBuffer buffer;
     BodyLines bodyLines;
+    BodySizes bodySizes;
 };
 
 MimePart::MimePart()
@@ -197,10 +203,11 @@ void MimePart::FreeChain(MimePart* part)
     }
 }
 
-StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines)
+StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines,
+                            BodySizes bodySizes)
 {
     ParseContext context{{static_cast<char*>(mime::Allocate(kInitialLineBufferSize)), kInitialLineBufferSize},
-                         bodyLines};
+                         bodyLines, bodySizes};
     if (!context.buffer.data)
         return StripStatus::OutOfMemory;
     const StripStatus status = ParseLevel(cursor, parentBoundary, 0, true, context);
@@ -217,6 +224,7 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     epilogue.Clear();
     contentTypeLine = nullptr;
     headerEndedByText = false;
+    decodedSize = 0;
 
     const std::size_t parentLength = parentBoundary ? std::strlen(parentBoundary) : 0;
 
@@ -271,7 +279,10 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     // Body mode. Lines go straight from the source into their nodes.
     const bool keepsBody = context.bodyLines == BodyLines::All || isFirstChild || boundary || IsTextCandidate();
     const std::size_t ownLength = boundary ? std::strlen(boundary) : 0;
-    const bool entriesAreDigest = NamesMediaType("multipart", "digest");
+    const bool entriesAreDigest = boundary && NamesMediaType("multipart", "digest");
+    const bool measures = context.bodySizes == BodySizes::Measure;
+    BodyDecoder measure(measures ? EncodingOfField(TextOf(FindField("Content-Transfer-Encoding:")))
+                                 : TransferEncoding::Identity);
     MimePart* lastChild = nullptr;
     for (;;) {
         const char* line = cursor;
@@ -311,6 +322,8 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
         }
         if (keepsBody && !body.AppendLine(line, contentLength))
             return StripStatus::OutOfMemory;
+        if (measures)
+            decodedSize += measure.MeasureLine(line, contentLength);
     }
 }
 

@@ -17,6 +17,9 @@
 // lines are only scanned for delimiters (an attachment then costs no memory).
 enum class BodyLines { All, ForReduction };
 
+// Whether Parse measures each part's body as it will decode (decodedSize).
+enum class BodySizes { Skip, Measure };
+
 class MimePart {
 public:
     static constexpr std::size_t kTokenSize = 40;
@@ -37,6 +40,9 @@ public:
     // that line and those after it are body lines, and no blank line closes
     // the header.
     bool headerEndedByText = false;
+    // Bytes the body decodes to, by its transfer encoding; measured only when
+    // Parse is asked to (the line break before a delimiter is not counted).
+    std::uint64_t decodedSize = 0;
 
     // -1 after every destruction of a part; each parse adds 1 per child part
     // it creates, so after a parse that began at -1 it is 0 or more exactly
@@ -60,7 +66,8 @@ public:
     // advances it. parentBoundary is the enclosing part's boundary, null for
     // the root. Ok, TooDeep (children nested deeper than kMaxNestingDepth), or
     // OutOfMemory; on failure the part holds what was built so far.
-    StripStatus Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines = BodyLines::All);
+    StripStatus Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines = BodyLines::All,
+                      BodySizes bodySizes = BodySizes::Skip);
 
     // The part and its subtree as message source, NUL-terminated, on the
     // engine's allocator (release with mime::Release); length receives its
@@ -81,6 +88,9 @@ public:
 
     // The part's own Content-Disposition says "attachment".
     bool IsMarkedAttachment() const;
+
+    // The first header field named name (given with its colon, any case), or null.
+    const LineNode* FindField(const char* name) const;
 
     // The first child that is or holds a text candidate not marked as an
     // attachment, moved to the front; failing that, the first child that is or

@@ -27,16 +27,6 @@ bool IsOrHoldsCandidate(const MimePart& part, Candidates accepted)
     return false;
 }
 
-// The header field named by name (with its colon), or null.
-const LineNode* FindField(const LineList& headers, const char* name)
-{
-    for (const LineNode* line = headers.head; line; line = line->next) {
-        if (StartsWithNoCase(line->text, static_cast<std::size_t>(line->length), name))
-            return line;
-    }
-    return nullptr;
-}
-
 bool TokenIs(const char* token, const char* expected)
 {
     const std::size_t length = std::strlen(expected);
@@ -133,7 +123,7 @@ bool MimePart::NamesPlainText() const
 
 bool MimePart::NamesMediaType(const char* mediaType, const char* mediaSubtype) const
 {
-    return contentTypeLine && TokenIs(type, mediaType) && (!mediaSubtype || TokenIs(subtype, mediaSubtype));
+    return contentTypeLine && (!mediaSubtype || TokenIs(subtype, mediaSubtype)) && TokenIs(type, mediaType);
 }
 
 bool MimePart::IsTextCandidate() const
@@ -141,10 +131,19 @@ bool MimePart::IsTextCandidate() const
     return NamesPlainText() || (!contentTypeLine && !firstChild && !digestEntry);
 }
 
+const LineNode* MimePart::FindField(const char* name) const
+{
+    for (const LineNode* line = headers.head; line; line = line->next) {
+        if (StartsWithNoCase(line->text, static_cast<std::size_t>(line->length), name))
+            return line;
+    }
+    return nullptr;
+}
+
 bool MimePart::IsMarkedAttachment() const
 {
     static const char kDisposition[] = "Content-Disposition:";
-    const LineNode* field = FindField(headers, kDisposition);
+    const LineNode* field = FindField(kDisposition);
     if (!field)
         return false;
     const char* value = field->text + sizeof kDisposition - 1;

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "mime/allocator.h"
+#include "mime/line_reader.h"
 #include "mime/mime_part.h"
+#include "mime/removed_note.h"
 
 namespace {
 
@@ -23,8 +25,8 @@ bool AnyPart(const MimePart& part, Test test)
 
 bool IsEncrypted(const MimePart& part)
 {
-    return part.NamesMediaType("multipart", "encrypted") || part.NamesMediaType("application", "pkcs7-mime") ||
-           part.NamesMediaType("application", "x-pkcs7-mime");
+    return part.NamesMediaType("application", "pkcs7-mime") || part.NamesMediaType("application", "x-pkcs7-mime") ||
+           part.NamesMediaType("multipart", "encrypted");
 }
 
 // The machine-readable part of a delivery or read report belongs to its text.
@@ -44,10 +46,91 @@ bool IsAttachment(const MimePart& part)
     return !(part.NamesMediaType("text", nullptr) || part.NamesMediaType("multipart", nullptr) || IsReportStatus(part));
 }
 
+std::size_t CountLeaves(const MimePart& part)
+{
+    if (!part.firstChild)
+        return 1;
+    std::size_t count = 0;
+    for (const MimePart* child = part.firstChild; child; child = child->next)
+        count += CountLeaves(*child);
+    return count;
+}
+
+std::size_t FieldLength(const LineNode* field)
+{
+    return field ? static_cast<std::size_t>(field->length) + 1 : 0;
+}
+
+char* CopyField(const LineNode* field, char* to)
+{
+    std::memcpy(to, field->text, static_cast<std::size_t>(field->length) + 1);
+    return to;
+}
+
+// One block holds the record's texts, the media type first, so that
+// releasing the media type releases them all.
+bool Describe(const MimePart& part, RemovedPart& record)
+{
+    const LineNode* disposition = part.FindField("Content-Disposition:");
+    const LineNode* encoding = part.FindField("Content-Transfer-Encoding:");
+    // The media type as the field writes it: the tokens the parser keeps are cut at 40 bytes.
+    const char* type = nullptr;
+    std::size_t typeLength = 0;
+    if (part.contentTypeLine && part.type[0] != '\0') {
+        type = part.contentTypeLine->text + std::strlen("Content-Type:");
+        type += std::strspn(type, " \t\r\n");
+        typeLength = std::strcspn(type, "; \t\r\n(");
+    }
+    auto* block = static_cast<char*>(mime::Allocate(typeLength + 1 + FieldLength(part.contentTypeLine) +
+                                                    FieldLength(disposition) + FieldLength(encoding)));
+    if (!block)
+        return false;
+    record = RemovedPart{};
+    record.mediaType = block;
+    for (std::size_t i = 0; i < typeLength; ++i)
+        block[i] = FoldAscii(type[i]);
+    block[typeLength] = '\0';
+    char* rest = block + typeLength + 1;
+    record.contentTypeField = part.contentTypeLine ? CopyField(part.contentTypeLine, rest) : nullptr;
+    rest += FieldLength(part.contentTypeLine);
+    record.dispositionField = disposition ? CopyField(disposition, rest) : nullptr;
+    rest += FieldLength(disposition);
+    record.encodingField = encoding ? CopyField(encoding, rest) : nullptr;
+    record.decodedSize = part.decodedSize;
+    record.body = &part.body;
+    return true;
+}
+
+// Every part without parts of its own but kept, in the order of the message.
+// Nesting is bounded by the parser, so the recursion is too.
+bool DescribeLeaves(const MimePart& part, const MimePart* kept, RemovedPart* records, std::size_t& count)
+{
+    if (!part.firstChild) {
+        if (&part == kept)
+            return true;
+        if (!Describe(part, records[count]))
+            return false;
+        ++count;
+        return true;
+    }
+    for (const MimePart* child = part.firstChild; child; child = child->next) {
+        if (!DescribeLeaves(*child, kept, records, count))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
-MessageStripper::MessageStripper()
-    : root_(nullptr), cursor_(nullptr), newSource_(nullptr), newLength_(0), parseStatus_(StripStatus::NotMultipart)
+MessageStripper::MessageStripper(PartListing listing)
+    : root_(nullptr),
+      cursor_(nullptr),
+      newSource_(nullptr),
+      newLength_(0),
+      listing_(listing),
+      removed_(nullptr),
+      removedCount_(0),
+      parseStatus_(StripStatus::NotMultipart)
 {
 }
 
@@ -63,6 +146,25 @@ void MessageStripper::Discard()
     mime::Release(newSource_);
     newSource_ = nullptr;
     newLength_ = 0;
+    for (std::size_t i = 0; i < removedCount_; ++i) {
+        mime::Release(const_cast<char*>(removed_[i].mediaType));
+        mime::Release(const_cast<char*>(removed_[i].savedAs));
+    }
+    mime::Release(removed_);
+    removed_ = nullptr;
+    removedCount_ = 0;
+}
+
+// Taken before the reduction destroys the parts. The part kept is found as the
+// reduction finds it, by the same choice at every level.
+bool MessageStripper::RecordRemovedParts()
+{
+    MimePart* kept = root_;
+    while (kept->firstChild)
+        kept = kept->SelectTextPart();
+    const std::size_t leaves = CountLeaves(*root_);
+    removed_ = static_cast<RemovedPart*>(mime::Allocate(leaves * sizeof(RemovedPart)));
+    return removed_ && DescribeLeaves(*root_, kept, removed_, removedCount_);
 }
 
 StripStatus MessageStripper::Parse(const char* source)
@@ -75,7 +177,9 @@ StripStatus MessageStripper::Parse(const char* source)
     root_ = new (std::nothrow) MimePart;
     if (!root_)
         return parseStatus_ = StripStatus::OutOfMemory;
-    parseStatus_ = root_->Parse(cursor_, nullptr, BodyLines::ForReduction);
+    parseStatus_ = root_->Parse(cursor_, nullptr,
+                                listing_ == PartListing::RemovedWithBodies ? BodyLines::All : BodyLines::ForReduction,
+                                listing_ == PartListing::None ? BodySizes::Skip : BodySizes::Measure);
     if (parseStatus_ != StripStatus::Ok) {
         Discard();
         return parseStatus_;
@@ -84,6 +188,14 @@ StripStatus MessageStripper::Parse(const char* source)
         parseStatus_ = StripStatus::NotMultipart;
     else if (AnyPart(*root_, IsEncrypted))
         parseStatus_ = StripStatus::Encrypted;
+    else if (listing_ != PartListing::None && !RecordRemovedParts()) {
+        Discard();
+        parseStatus_ = StripStatus::OutOfMemory;
+    }
+    if (listing_ != PartListing::RemovedWithBodies) {
+        for (std::size_t i = 0; i < removedCount_; ++i)
+            removed_[i].body = nullptr;
+    }
     return parseStatus_;
 }
 
@@ -129,11 +241,15 @@ bool MessageStripper::HasAttachment() const
     return false;
 }
 
-StripStatus MessageStripper::Reduce()
+StripStatus MessageStripper::Reduce(RemovedNote note)
 {
     if (parseStatus_ != StripStatus::Ok || newSource_)
         return parseStatus_;
-    if (!root_->StripToText()) {
+    // The bodies go with their parts.
+    for (std::size_t i = 0; i < removedCount_; ++i)
+        removed_[i].body = nullptr;
+    if (!root_->StripToText() ||
+        (note == RemovedNote::Fields && !AppendRemovedNote(root_->headers, removed_, removedCount_))) {
         Discard();
         return parseStatus_ = StripStatus::OutOfMemory;
     }
@@ -153,4 +269,28 @@ const char* MessageStripper::NewSource() const
 std::size_t MessageStripper::NewLength() const
 {
     return newLength_;
+}
+
+std::size_t MessageStripper::RemovedPartCount() const
+{
+    return removedCount_;
+}
+
+const RemovedPart& MessageStripper::RemovedPartAt(std::size_t index) const
+{
+    return removed_[index];
+}
+
+bool MessageStripper::SetSavedAs(std::size_t index, const char* fileName)
+{
+    if (index >= removedCount_ || !fileName)
+        return false;
+    const std::size_t size = std::strlen(fileName) + 1;
+    auto* copy = static_cast<char*>(mime::Allocate(size));
+    if (!copy)
+        return false;
+    std::memcpy(copy, fileName, size);
+    mime::Release(const_cast<char*>(removed_[index].savedAs));
+    removed_[index].savedAs = copy;
+    return true;
 }

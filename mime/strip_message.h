@@ -14,6 +14,9 @@
 // may be alive at once; the process-wide part counter is only kept up.
 
 #include <cstddef>
+#include <cstdint>
+
+class LineList;
 
 enum class StripStatus {
     Ok,           // Parse: at least one body part was found; Reduce: NewSource() holds the result
@@ -28,9 +31,32 @@ constexpr int kMaxNestingDepth = 64;
 
 class MimePart;
 
+// A part that the reduction drops, as its own header describes it.
+struct RemovedPart {
+    const char* mediaType;        // "type/subtype" in lower case; "" when the part has no usable Content-Type
+    const char* contentTypeField; // the whole Content-Type field as stored (folded lines, CR LF), or null
+    const char* dispositionField; // the whole Content-Disposition field as stored, or null
+    const char* encodingField;    // the whole Content-Transfer-Encoding field as stored, or null
+    std::uint64_t decodedSize;    // bytes its body decodes to
+    const LineList* body;         // its body lines, between Parse and Reduce with PartListing::RemovedWithBodies; else null
+    const char* savedAs;          // the file it was saved as (SetSavedAs), or null
+};
+
+// Whether the stripper lists the parts the reduction drops (from Parse on),
+// and keeps their bodies until Reduce. Listing costs a copy of their Content-
+// fields and a pass over their bodies to measure them, which the plug-in does
+// not pay unless it asks; keeping the bodies costs their memory.
+enum class PartListing { None, Removed, RemovedWithBodies };
+
+// Whether Reduce writes a note of each dropped part into the message's header.
+enum class RemovedNote { None, Fields };
+
+// The name of the note's header field.
+constexpr char kRemovedNoteField[] = "X-TlClipsum-Removed";
+
 class MessageStripper {
 public:
-    MessageStripper();
+    explicit MessageStripper(PartListing listing = PartListing::None);
     ~MessageStripper();
     MessageStripper(const MessageStripper&) = delete;
     MessageStripper& operator=(const MessageStripper&) = delete;
@@ -56,19 +82,37 @@ public:
     // is marked as one or neither text, multipart nor a report's status part.
     bool HasAttachment() const;
 
-    // After Parse answered Ok: reduces the tree to its text part and writes it out.
-    StripStatus Reduce();
+    // After Parse answered Ok: reduces the tree to its text part and writes it
+    // out. With RemovedNote::Fields (and a listing), one field per dropped part,
+    // "X-TlClipsum-Removed: TYPE; name=...; size=N; saved=...", with the type
+    // and the name parameters copied as the part's header writes them, goes
+    // after the message's Content- fields; the body is not touched.
+    StripStatus Reduce(RemovedNote note = RemovedNote::None);
 
     // After Reduce answered Ok: the new source, NUL-terminated, owned by the stripper.
     const char* NewSource() const;
     std::size_t NewLength() const;
 
+    // After Parse answered Ok, for a stripper made with a PartListing other
+    // than None (none otherwise): the parts the reduction drops, in the order of
+    // the message (every part without parts of its own but the one kept).
+    std::size_t RemovedPartCount() const;
+    const RemovedPart& RemovedPartAt(std::size_t index) const;
+
+    // Before Reduce: records the file a dropped part was saved as, for the
+    // note. False when out of memory.
+    bool SetSavedAs(std::size_t index, const char* fileName);
+
 private:
     void Discard();
+    bool RecordRemovedParts();
 
     MimePart* root_;
     const char* cursor_;
     char* newSource_;
     std::size_t newLength_;
+    PartListing listing_;
+    RemovedPart* removed_;
+    std::size_t removedCount_;
     StripStatus parseStatus_;
 };

@@ -59,6 +59,23 @@ std::vector<fs::path> Messages()
     return found;
 }
 
+struct Result {
+    StripStatus status;
+    std::string source;
+    std::size_t removed;
+};
+
+Result Strip(const std::string& source)
+{
+    MessageStripper stripper(PartListing::Removed);
+    StripStatus status = stripper.Parse(source.c_str());
+    if (status == StripStatus::Ok)
+        status = stripper.Reduce();
+    if (status != StripStatus::Ok)
+        return {status, {}, 0};
+    return {status, std::string(stripper.NewSource(), stripper.NewLength()), stripper.RemovedPartCount()};
+}
+
 TEST_F(GoldenTest, EachMessageComesOutAsWritten)
 {
     const std::vector<fs::path> messages = Messages();
@@ -71,17 +88,40 @@ TEST_F(GoldenTest, EachMessageComesOutAsWritten)
         fs::path outcome = path;
         outcome.replace_extension(".outcome");
 
-        MessageStripper stripper;
-        StripStatus status = stripper.Parse(source.c_str());
-        if (status == StripStatus::Ok)
-            status = stripper.Reduce();
+        const Result result = Strip(source);
         if (fs::exists(stripped)) {
-            ASSERT_EQ(OutcomeName(status), "stripped");
-            EXPECT_EQ(std::string(stripper.NewSource(), stripper.NewLength()), ReadFile(stripped));
+            ASSERT_EQ(OutcomeName(result.status), "stripped");
+            EXPECT_EQ(result.source, ReadFile(stripped));
         } else {
             std::string expected = ReadFile(outcome);
             expected.erase(expected.find_last_not_of("\r\n") + 1);
-            EXPECT_EQ(OutcomeName(status), expected);
+            EXPECT_EQ(OutcomeName(result.status), expected);
+        }
+    }
+}
+
+// Every allocation of every strip above, failed in turn, ends the strip as
+// out of memory with nothing leaked; once all go through, the result is the
+// one above.
+TEST_F(GoldenTest, AnyFailedAllocationEndsEachStripCleanly)
+{
+    for (const fs::path& path : Messages()) {
+        SCOPED_TRACE(path.string());
+        const std::string source = ReadFile(path);
+        const Result whole = Strip(source);
+        for (long which = 1;; ++which) {
+            Result result{};
+            {
+                FailingAllocations failing(which);
+                result = Strip(source);
+                if (FailingAllocations::Made() < which) {
+                    EXPECT_EQ(result.status, whole.status);
+                    EXPECT_EQ(result.source, whole.source);
+                    break;
+                }
+            }
+            ASSERT_EQ(mime::LiveBlocks(), 0u) << "allocation " << which;
+            ASSERT_EQ(result.status, StripStatus::OutOfMemory) << "allocation " << which;
         }
     }
 }

@@ -267,3 +267,48 @@ TEST_F(ParseTest, LinesOfAnyLengthAreKeptWhole)
 }
 
 } // namespace
+
+namespace {
+
+using ParseMendsTest = EngineTest;
+
+// A boundary written without its indentation after "multipart/mixed;" still
+// belongs to the field, which keeps its bytes; a delimiter line never joins it.
+TEST_F(ParseMendsTest, AnUnindentedParameterContinuesAContentTypeEndingInASemicolon)
+{
+    MimePart root;
+    ASSERT_EQ(ParseText(root, Crlf({"Content-Type: multipart/mixed;", "boundary=\"b\"", "", "--b", "", "one", "--b--"})),
+              StripStatus::Ok);
+    EXPECT_STREQ(root.boundary, "b");
+    EXPECT_STREQ(root.contentTypeLine->text, "Content-Type: multipart/mixed;\r\nboundary=\"b\"\r\n");
+    EXPECT_EQ(ChildCount(root), 1);
+
+    MimePart inner;
+    ASSERT_EQ(ParseText(inner, Crlf({"Content-Type: multipart/mixed; boundary=o", "", "--o", "Content-Type: text/plain;",
+                                     "--o", "", "two", "--o--"})),
+              StripStatus::Ok);
+    ASSERT_EQ(ChildCount(inner), 1);
+    EXPECT_EQ(Lines(inner.firstChild->headers),
+              (std::vector<std::string>{"Content-Type: text/plain;\r\n", "--o\r\n", "\r\n"}));
+}
+
+// In a body part, a line that is no field starts the body, as mail readers
+// read it; a delimiter of the enclosing part in header position stays a
+// header line (two delimiters in a row make one empty part).
+TEST_F(ParseMendsTest, ALineThatIsNoFieldEndsABodyPartsHeader)
+{
+    MimePart root;
+    ASSERT_EQ(ParseText(root, Crlf({"Content-Type: multipart/mixed; boundary=b", "", "--b",
+                                    "Content-Type: text/plain", "no colon here", "X-Later: field", "", "text", "--b",
+                                    "--b", "", "empty", "--b--"})),
+              StripStatus::Ok);
+    const MimePart& text = *root.firstChild;
+    EXPECT_TRUE(text.headerEndedByText);
+    EXPECT_EQ(Lines(text.headers), (std::vector<std::string>{"Content-Type: text/plain\r\n"}));
+    EXPECT_EQ(Lines(text.body),
+              (std::vector<std::string>{"no colon here\r\n", "X-Later: field\r\n", "\r\n", "text\r\n"}));
+    ASSERT_EQ(ChildCount(root), 2);
+    EXPECT_EQ(Lines(text.next->headers), (std::vector<std::string>{"--b\r\n", "\r\n"}));
+}
+
+} // namespace

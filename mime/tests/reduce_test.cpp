@@ -75,6 +75,18 @@ TEST_F(ReduceTest, WithoutAnyTextPartTheFirstChildIsUsed)
     EXPECT_EQ(
         Reduced(Message({kMixed}, {kAttachment, {"Content-Type: image/png", "", "png"}})),
         Crlf({"Content-Type: application/pdf; name=a.pdf", "Content-Transfer-Encoding: base64", "", "JVBERi0xLjQK"}));
+}
+
+// A part without Content-Type is plain text: the multipart Content-Type line
+// goes instead of being left empty, and the part's own Content- fields take
+// the place of the enclosing ones of the same names.
+TEST_F(ReduceTest, AKeptPartWithoutContentTypeTakesTheMultipartTypeOut)
+{
+    EXPECT_EQ(Reduced(Message({"Content-Transfer-Encoding: 7bit", kMixed}, {{"X: 1", "", "plain words"}, kAttachment})),
+              Crlf({"Content-Transfer-Encoding: 7bit", "", "plain words"}));
+    EXPECT_EQ(Reduced(Message({"MIME-Version: 1.0", "Content-Transfer-Encoding: 7bit", kMixed},
+                              {kAttachment, {"Content-Transfer-Encoding: quoted-printable", "", "caf=C3=A9"}})),
+              Crlf({"MIME-Version: 1.0", "Content-Transfer-Encoding: quoted-printable", "", "caf=C3=A9"}));
 
 }
 

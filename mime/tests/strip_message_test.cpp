@@ -226,6 +226,72 @@ TEST_F(StripMessageTest, EveryParseStartsFromAFreshPartCount)
     }
 }
 
+// The multipart test is decided from the stripper's own tree: a second
+// stripper, alive at the same time, does not make a single-part message look
+// multipart (its body would be wiped).
+TEST_F(StripMessageTest, AnotherTreeAliveDoesNotMakeASinglePartMessageMultipart)
+{
+    MessageStripper first;
+    ASSERT_EQ(first.Parse(kMessage.c_str()), StripStatus::Ok);
+    ASSERT_GE(MimePart::partCount, 0);
+    const std::string single = "Subject: x\r\n\r\nno parts\r\n";
+    MessageStripper second;
+    EXPECT_EQ(second.Parse(single.c_str()), StripStatus::NotMultipart);
+    EXPECT_EQ(second.Reduce(), StripStatus::NotMultipart);
+    EXPECT_EQ(second.NewSource(), nullptr);
+    EXPECT_EQ(first.Reduce(), StripStatus::Ok);
+}
+
+TEST_F(StripMessageTest, TheDroppedPartsAreListedInTheOrderOfTheMessage)
+{
+    MessageStripper unlisted;
+    ASSERT_EQ(unlisted.Parse(kMessage.c_str()), StripStatus::Ok);
+    ASSERT_EQ(unlisted.Reduce(), StripStatus::Ok);
+    EXPECT_EQ(unlisted.RemovedPartCount(), 0u) << "listing is asked for";
+
+    MessageStripper stripper(PartListing::Removed);
+    ASSERT_EQ(stripper.Parse(kMessage.c_str()), StripStatus::Ok);
+    ASSERT_EQ(stripper.Reduce(), StripStatus::Ok);
+    ASSERT_EQ(stripper.RemovedPartCount(), 2u);
+    const RemovedPart& html = stripper.RemovedPartAt(0);
+    EXPECT_STREQ(html.mediaType, "text/html");
+    EXPECT_STREQ(html.contentTypeField, "Content-Type: text/html\r\n");
+    EXPECT_EQ(html.dispositionField, nullptr);
+    const RemovedPart& file = stripper.RemovedPartAt(1);
+    EXPECT_STREQ(file.mediaType, "application/octet-stream");
+    EXPECT_STREQ(file.contentTypeField, "Content-Type: application/octet-stream; name=\"a.bin\"\r\n");
+    EXPECT_STREQ(file.dispositionField, "Content-Disposition: attachment\r\n");
+
+    MessageStripper untyped(PartListing::Removed);
+    const std::string message =
+        Crlf({kMixedHeader, "", "--b", "Content-Type: text/plain", "", "t", "--b", "X-Note: none", "", "x", "--b--"});
+    ASSERT_EQ(untyped.Parse(message.c_str()), StripStatus::Ok);
+    ASSERT_EQ(untyped.Reduce(), StripStatus::Ok);
+    ASSERT_EQ(untyped.RemovedPartCount(), 1u);
+    EXPECT_STREQ(untyped.RemovedPartAt(0).mediaType, "");
+    EXPECT_EQ(untyped.RemovedPartAt(0).contentTypeField, nullptr);
+}
+
+TEST_F(StripMessageTest, AttachmentsAreMarkedOnesAndPartsThatAreNotTextMultipartOrAReport)
+{
+    const auto hasAttachment = [](const std::vector<std::string>& parts) {
+        std::string message = std::string(kMixedHeader) + "\r\n\r\n";
+        for (const std::string& part : parts)
+            message += "--b\r\n" + part + "\r\n\r\nx\r\n";
+        message += "--b--\r\n";
+        MessageStripper stripper;
+        EXPECT_EQ(stripper.Parse(message.c_str()), StripStatus::Ok);
+        return stripper.HasAttachment();
+    };
+    EXPECT_FALSE(hasAttachment({"Content-Type: text/plain", "Content-Type: text/html"}));
+    EXPECT_FALSE(hasAttachment({"Content-Type: text/plain", "Content-Type: message/delivery-status"}));
+    EXPECT_FALSE(hasAttachment({"X-Note: a part without Content-Type is text"}));
+    EXPECT_TRUE(hasAttachment({"Content-Type: text/plain", "Content-Type: IMAGE/PNG"}));
+    EXPECT_TRUE(hasAttachment({"Content-Type: text/plain", "Content-Type: message/rfc822"}));
+    EXPECT_TRUE(hasAttachment({"Content-Type: text/plain", "Content-Type: text/plain\r\nContent-Disposition:  ATTACHMENT"}));
+    EXPECT_FALSE(hasAttachment({"Content-Type: text/plain\r\nContent-Disposition: inline; filename=attachment.txt"}));
+}
+
 // Stress: sizes that would break a naive engine, each checked for its outcome.
 // They run on a stack of 1 MiB, the default of a Windows thread such as the host's.
 void RunOnSmallStack(const std::function<void()>& work)
@@ -289,26 +355,6 @@ TEST_F(StripMessageTest, ALongLineInTheTextIsKeptWhole)
     EXPECT_EQ(outcome.source, Crlf({longHeader, "Content-Type: text/plain", "", longLine}));
 }
 
-// Fails one allocation at a time, each of them in turn, through a whole strip.
-long allocationNumber = 0;
-long failingAllocation = 0;
-
-bool FailOneAllocation()
-{
-    return ++allocationNumber != failingAllocation;
-}
-
-class FailingAllocations {
-public:
-    explicit FailingAllocations(long which)
-    {
-        allocationNumber = 0;
-        failingAllocation = which;
-        mime::SetAllocationGate(FailOneAllocation);
-    }
-    ~FailingAllocations() { mime::SetAllocationGate(nullptr); }
-};
-
 TEST_F(StripMessageTest, AnyFailedAllocationEndsTheStripCleanly)
 {
     // A header line longer than the first line buffer takes the paths that grow it.
@@ -325,7 +371,7 @@ TEST_F(StripMessageTest, AnyFailedAllocationEndsTheStripCleanly)
         ASSERT_EQ(mime::LiveBlocks(), 0u) << "allocation " << which;
         EXPECT_EQ(MimePart::partCount, -1);
         EXPECT_EQ(message, original);
-        if (allocationNumber < which) {
+        if (FailingAllocations::Made() < which) {
             // Every allocation went through: the strip is complete.
             ASSERT_EQ(outcome.status, StripStatus::Ok);
             EXPECT_EQ(outcome.source, longHeader + kStripped);

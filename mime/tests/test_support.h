@@ -63,3 +63,33 @@ inline std::string Crlf(const std::vector<std::string>& lines)
         text += line + "\r\n";
     return text;
 }
+
+// Fails one allocation of the engine, the which-th after construction, so
+// that a test can fail each allocation of a whole strip in turn.
+class FailingAllocations {
+public:
+    explicit FailingAllocations(long which)
+    {
+        Counter() = 0;
+        Failing() = which;
+        mime::SetAllocationGate([] { return ++Counter() != Failing(); });
+    }
+    ~FailingAllocations() { mime::SetAllocationGate(nullptr); }
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
+
+    // Allocations asked for since the last construction.
+    static long Made() { return Counter(); }
+
+private:
+    static long& Counter()
+    {
+        static long counter = 0;
+        return counter;
+    }
+    static long& Failing()
+    {
+        static long failing = 0;
+        return failing;
+    }
+};

@@ -1,0 +1,138 @@
+#include "mime/body_decoder.h"
+
+#include <cstring>
+
+#include "mime/line_reader.h"
+
+namespace {
+
+int Base64Value(unsigned char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
+TransferEncoding EncodingOfField(const char* field)
+{
+    if (!field)
+        return TransferEncoding::Identity;
+    const char* value = std::strchr(field, ':');
+    if (!value)
+        return TransferEncoding::Identity;
+    ++value;
+    value += std::strspn(value, " \t\r\n");
+    const std::size_t length = std::strcspn(value, " \t\r\n;(");
+    if (length == 6 && EqualsNoCase(value, "base64", 6))
+        return TransferEncoding::Base64;
+    if (length == 16 && EqualsNoCase(value, "quoted-printable", 16))
+        return TransferEncoding::QuotedPrintable;
+    return TransferEncoding::Identity;
+}
+
+std::size_t BodyDecoder::DecodeLine(const char* line, std::size_t length, char* out)
+{
+    return Line<true>(line, length, out);
+}
+
+std::size_t BodyDecoder::MeasureLine(const char* line, std::size_t length)
+{
+    return Line<false>(line, length, nullptr);
+}
+
+template <bool Write>
+std::size_t BodyDecoder::Line(const char* line, std::size_t length, char* out)
+{
+    std::size_t written = 0;
+    auto put = [&](char c) {
+        if (Write)
+            out[written] = c;
+        ++written;
+    };
+    const bool first = firstLine_;
+    firstLine_ = false;
+
+    switch (encoding_) {
+    case TransferEncoding::Identity:
+        if (!first) {
+            put('\r');
+            put('\n');
+        }
+        if (Write)
+            std::memcpy(out + written, line, length);
+        return written + length;
+
+    case TransferEncoding::QuotedPrintable: {
+        if (!first && !softBreak_) {
+            put('\r');
+            put('\n');
+        }
+        // Blanks at the end of a line were added in transport.
+        std::size_t end = length;
+        while (end > 0 && IsBlank(line[end - 1]))
+            --end;
+        softBreak_ = end > 0 && line[end - 1] == '=';
+        if (softBreak_)
+            --end;
+        for (std::size_t i = 0; i < end; ++i) {
+            if (line[i] == '=' && i + 2 < end && HexValue(line[i + 1]) >= 0 && HexValue(line[i + 2]) >= 0) {
+                put(static_cast<char>(HexValue(line[i + 1]) * 16 + HexValue(line[i + 2])));
+                i += 2;
+            } else {
+                put(line[i]); // a stray "=" stays as written
+            }
+        }
+        return written;
+    }
+
+    case TransferEncoding::Base64:
+        for (std::size_t i = 0; i < length; ++i) {
+            const unsigned char c = static_cast<unsigned char>(line[i]);
+            if (c == '=') {
+                padded_ = true;
+                continue;
+            }
+            const int value = Base64Value(c);
+            if (value < 0 || padded_) {
+                if (!IsBlank(static_cast<char>(c)))
+                    broken_ = true;
+                continue;
+            }
+            bits_ = (bits_ << 6) | static_cast<std::uint32_t>(value);
+            bitCount_ += 6;
+            if (bitCount_ >= 8) {
+                bitCount_ -= 8;
+                put(static_cast<char>((bits_ >> bitCount_) & 0xFF));
+                bits_ &= (1u << bitCount_) - 1;
+            }
+        }
+        return written;
+    }
+    return written;
+}

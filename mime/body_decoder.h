@@ -1,0 +1,49 @@
+#pragma once
+// Decoding a part's body from its transfer encoding, one line at a time, so
+// that a body can be decoded as it is read, or only measured.
+
+#include <cstddef>
+#include <cstdint>
+
+enum class TransferEncoding {
+    Identity,        // 7bit, 8bit, binary, none given, or one not decoded (x-uuencode...)
+    Base64,
+    QuotedPrintable,
+};
+
+// The encoding a Content-Transfer-Encoding field (the whole field, or null
+// when the part has none) names.
+TransferEncoding EncodingOfField(const char* field);
+
+class BodyDecoder {
+public:
+    explicit BodyDecoder(TransferEncoding encoding) : encoding_(encoding) {}
+
+    // Most bytes DecodeLine writes for a line of length bytes.
+    static std::size_t MaxDecodedLength(std::size_t length) { return length + 2; }
+
+    // Decodes one body line, given without its line break, into out (room for
+    // MaxDecodedLength bytes); returns the number of bytes written. The line
+    // break before a line is written with that line, so the break that ends
+    // the last line, which belongs to the next delimiter, is never written.
+    std::size_t DecodeLine(const char* line, std::size_t length, char* out);
+
+    // Like DecodeLine, but only counts the bytes.
+    std::size_t MeasureLine(const char* line, std::size_t length);
+
+    // Base64 with characters outside its alphabet, or bits left over at the
+    // end; everything that could be decoded has been.
+    bool Broken() const { return broken_ || (encoding_ == TransferEncoding::Base64 && bitCount_ >= 6); }
+
+private:
+    template <bool Write>
+    std::size_t Line(const char* line, std::size_t length, char* out);
+
+    TransferEncoding encoding_;
+    bool firstLine_ = true;
+    bool softBreak_ = false;   // quoted-printable: the last line ended in "="
+    bool padded_ = false;      // base64: "=" has been seen
+    bool broken_ = false;
+    std::uint32_t bits_ = 0;   // base64: bits not yet written
+    int bitCount_ = 0;
+};
