@@ -1,10 +1,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mime/header_text.h"
 #include "plugin/core/host_api.h"
 #include "plugin/core/settings.h"
 #include "strip/strip_attachments.h"
 #include "ui/dialogs.h"
+#include "ui/list_details.h"
 #include "ui/resource.h"
 
 namespace {
@@ -25,6 +27,7 @@ constexpr int kEntryTextSize = 1056;
 constexpr int kHeaderCopySize = 32768;
 constexpr int kLastSubjectEnd = 32767;
 constexpr int kCaptionSize = 256;
+constexpr size_t kSizeRoom = 24; // "  (1023.9 MB" and more
 
 // The working buffers of one window message's handling, emptied at its start.
 struct ScanBuffers {
@@ -135,6 +138,44 @@ void AddSelectAll(HWND list)
     SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListWithSelectAll));
 }
 
+// The entry with ListDetails on: the subject decoded, then the size and the
+// attachment names. The whole source gives all three in one host call; the
+// header alone (when the host has no source) gives the subject.
+void BuildDetailedEntryText(ScanBuffers& b, int number)
+{
+    const char* message = g_hostApi.GetSource()(b.id);
+    bool whole = message != nullptr;
+    if (!whole)
+        message = g_hostApi.GetHeader()(b.id);
+    if (message == nullptr)
+        message = "";
+    size_t length = std::strlen(message);
+    const char* value = nullptr;
+    size_t valueLength = 0;
+    switch (FindSubject(message, length, kLastSubjectEnd, &value, &valueLength)) {
+    case SubjectField::kMissing:
+        FormatEntry(b, kNoSubjectFieldFormat, number);
+        return;
+    case SubjectField::kNoLineEnd:
+        FormatEntry(b, kNoLineEndFormat, number);
+        return;
+    case SubjectField::kTooFar:
+        FormatEntry(b, kSubjectTooLongFormat, number);
+        return;
+    case SubjectField::kFound:
+        break;
+    }
+    // A long subject is cut so that the size always shows.
+    size_t subjectRoom = whole ? kEntryTextSize - kSizeRoom : kEntryTextSize;
+    size_t used = DecodeHeaderText(value, valueLength, TextTarget::Cp932, b.entryText, subjectRoom);
+    if (used == 0) {
+        FormatEntry(b, kEmptySubjectFormat, number);
+        return;
+    }
+    if (whole)
+        FormatDetails(message, length, b.entryText + used, kEntryTextSize - used);
+}
+
 void ScanFolder(HWND dialog)
 {
     ScanBuffers b;
@@ -145,7 +186,10 @@ void ScanFolder(HWND dialog)
     for (int position = NextMail(b, -1); position != -1; position = NextMail(b, position)) {
         if ((g_hostApi.GetStatus()(b.id) & kStatusHasAttachments) == 0)
             continue;
-        BuildEntryText(b, entryCount);
+        if (g_settings.listDetails != 0)
+            BuildDetailedEntryText(b, entryCount);
+        else
+            BuildEntryText(b, entryCount);
         // An explicit index keeps the scan's order although the list sorts.
         SendMessageA(list, LB_INSERTSTRING, entryCount, reinterpret_cast<LPARAM>(b.entryText));
         SendMessageA(list, LB_SETITEMDATA, entryCount, position);

@@ -17,17 +17,18 @@
 namespace {
 
 struct Case {
+    const char* name;
     const char* golden; // file in tests/wine/golden/
     const char* ini;    // the whole settings file; null for none
 };
 
 const Case kCases[] = {
-    {"unchanged-no-ini.txt", nullptr},
-    {"unchanged-first-keys.txt", "[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\n"},
-    {"unchanged-no-confirmation.txt", "[Settings]\r\nDeleteMsg=1\r\n"},
+    {"NoFile", "unchanged-no-ini.txt", nullptr},
+    {"FirstThreeKeys", "unchanged-first-keys.txt", "[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\n"},
+    {"NoConfirmation", "unchanged-no-confirmation.txt", "[Settings]\r\nDeleteMsg=1\r\n"},
     // The new keys in another section, or set to 0, are no settings of ours.
-    {"unchanged-no-ini.txt", "[Other]\r\nListDetails=1\r\nBulkProgress=1\r\n"},
-    {"unchanged-first-keys.txt",
+    {"NewKeysInAnotherSection", "unchanged-no-ini.txt", "[Other]\r\nListDetails=1\r\nBulkProgress=1\r\n"},
+    {"NewKeysOff", "unchanged-first-keys.txt",
      "[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\nListDetails=0\r\nBulkProgress=0\r\n"},
 };
 
@@ -136,4 +137,5 @@ TEST_P(UnchangedWithoutNewSettings, SameCallsEntriesAndDialogsAsBefore)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Settings, UnchangedWithoutNewSettings, ::testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Settings, UnchangedWithoutNewSettings, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
