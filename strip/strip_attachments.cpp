@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "mime/strip_message.h"
-#include "plugin/host_api.h"
-#include "plugin/settings.h"
+#include "plugin/core/host_api.h"
+#include "plugin/core/settings.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void ShowCannotProcess()
 
 // Runs everything after the source has been fetched; the caller owns the
 // stripper and so frees the tree on every way out.
-void StripSource(MessageStripper& stripper, const char* privateId, const char* source)
+void StripSource(MessageStripper& stripper, const char* privateId, const char* source, StripOutcome& outcome)
 {
     switch (stripper.Parse(source)) {
     case StripStatus::Ok:
@@ -58,15 +58,21 @@ void StripSource(MessageStripper& stripper, const char* privateId, const char* s
     if (g_settings.backUp != 0 && BackupToTrash(privateId) == 0)
         return;
 
-    g_hostApi.SetSource()(privateId, stripper.NewSource());
+    const char* newSource = stripper.NewSource();
+    g_hostApi.SetSource()(privateId, newSource);
+    size_t before = std::strlen(source);
+    size_t after = std::strlen(newSource);
+    outcome.stripped = true;
+    outcome.bytesSaved = before > after ? before - after : 0;
     if (g_settings.deleteMsg == 0)
         g_hostApi.SetCurrentMail()(privateId);
 }
 
 } // namespace
 
-void StripAttachments(const char* mailId)
+void StripAttachments(const char* mailId, StripOutcome* outcome)
 {
+    StripOutcome done;
     if (mailId == nullptr)
         return;
     // The caller's text may be the host's, which the host may reuse once it is
@@ -83,8 +89,10 @@ void StripAttachments(const char* mailId)
         if ((status & kStatusHasAttachments) != 0) {
             const char* source = g_hostApi.GetSource()(privateId);
             if (source != nullptr)
-                StripSource(stripper, privateId, source);
+                StripSource(stripper, privateId, source, done);
         }
     }
     std::free(privateId);
+    if (outcome != nullptr)
+        *outcome = done;
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The three on/off settings, kept in an INI file beside the library that bears
-// its name ("TlClipsum.dll" -> "TlClipsum.ini"), section "Settings".
-// Read once at load; written only when the user confirms the setup dialog.
+// The on/off settings, kept in an INI file beside the library that bears its
+// name ("TlClipsum.dll" -> "TlClipsum.ini"), section "Settings". Read once at
+// load. The setup dialog shows and writes the first three; the later two are
+// set in the file alone, and without them the plug-in behaves as it always has.
 
 #include <windows.h>
 
@@ -9,6 +10,8 @@ struct PluginSettings {
     int backUp = 0;     // "BackUP": copy the untouched message into the trash first
     int deleteMsg = 0;  // "DeleteMsg": no confirmation in the bulk strip; don't reselect
     int htmlMsgOff = 0; // "HtmlMsgOff": leave messages with an HTML header alone
+    int listDetails = 0;  // "ListDetails": the list shows subjects decoded, sizes and attachment names
+    int bulkProgress = 0; // "BulkProgress": the bulk strip shows its progress and its result
     // Full path of the INI file; empty when the library's path leaves no room
     // for it, and then nothing is read or written.
     char iniPath[MAX_PATH] = {};
@@ -18,7 +21,8 @@ extern PluginSettings g_settings;
 
 // Derives the INI path from the library at `instance` and reads the settings.
 void LoadSettings(HINSTANCE instance);
-// Writes the three settings in the order BackUP, DeleteMsg, HtmlMsgOff.
+// Writes the setup dialog's three settings in the order BackUP, DeleteMsg,
+// HtmlMsgOff; every other key of the file stays.
 void SaveSettings();
 
 // The INI path for a library path: the file name's extension replaced by

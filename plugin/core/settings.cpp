@@ -1,4 +1,4 @@
-#include "plugin/settings.h"
+#include "plugin/core/settings.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +11,8 @@ const char kSection[] = "Settings";
 const char kBackUpKey[] = "BackUP";
 const char kDeleteMsgKey[] = "DeleteMsg";
 const char kHtmlMsgOffKey[] = "HtmlMsgOff";
+const char kListDetailsKey[] = "ListDetails";
+const char kBulkProgressKey[] = "BulkProgress";
 const char kIniExtension[] = ".ini";
 
 // Start of the file name in a code page 932 path. Walked character by
@@ -65,8 +67,12 @@ void LoadSettings(HINSTANCE instance)
     g_settings.backUp = GetPrivateProfileIntA(kSection, kBackUpKey, 0, g_settings.iniPath);
     g_settings.deleteMsg = GetPrivateProfileIntA(kSection, kDeleteMsgKey, 0, g_settings.iniPath);
     g_settings.htmlMsgOff = GetPrivateProfileIntA(kSection, kHtmlMsgOffKey, 0, g_settings.iniPath);
+    g_settings.listDetails = GetPrivateProfileIntA(kSection, kListDetailsKey, 0, g_settings.iniPath);
+    g_settings.bulkProgress = GetPrivateProfileIntA(kSection, kBulkProgressKey, 0, g_settings.iniPath);
 }
 
+// Only the keys of the setup dialog: every other key of the file, ours
+// included, stays as the file holds it.
 void SaveSettings()
 {
     if (g_settings.iniPath[0] == '\0')
