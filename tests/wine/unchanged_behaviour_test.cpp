@@ -1,7 +1,7 @@
 // Without the settings that came after the first release (ListDetails,
-// BulkProgress) the plug-in must behave exactly as it always has: the same
-// host calls with the same arguments, the same list entries and the same
-// dialogs. The expected records in golden/ were made by the plug-in as it was
+// BulkProgress, RemovedNote, SaveFolder) the plug-in must behave exactly as
+// it always has: the same host calls with the same arguments, the same list
+// entries and the same dialogs. The expected records in golden/ were made by the plug-in as it was
 // before those settings existed, over the sample mailbox; a mismatch writes
 // what this build did beside the test program (NAME.actual.txt).
 
@@ -26,21 +26,13 @@ const Case kCases[] = {
     {"NoFile", "unchanged-no-ini.txt", nullptr},
     {"FirstThreeKeys", "unchanged-first-keys.txt", "[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\n"},
     {"NoConfirmation", "unchanged-no-confirmation.txt", "[Settings]\r\nDeleteMsg=1\r\n"},
-    // The new keys in another section, or set to 0, are no settings of ours.
-    {"NewKeysInAnotherSection", "unchanged-no-ini.txt", "[Other]\r\nListDetails=1\r\nBulkProgress=1\r\n"},
+    // The new keys in another section, set to 0 or left empty, are no settings of ours.
+    {"NewKeysInAnotherSection", "unchanged-no-ini.txt",
+     "[Other]\r\nListDetails=1\r\nBulkProgress=1\r\nRemovedNote=1\r\nSaveFolder=C:\\Saved\r\n"},
     {"NewKeysOff", "unchanged-first-keys.txt",
-     "[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\nListDetails=0\r\nBulkProgress=0\r\n"},
+     "[Settings]\r\nBackUP=1\r\nDeleteMsg=0\r\nHtmlMsgOff=1\r\nListDetails=0\r\nBulkProgress=0\r\nRemovedNote=0\r\n"
+     "SaveFolder=\r\n"},
 };
-
-std::string SourcePath(const std::string& relative)
-{
-    std::string path = std::string("Z:") + TLC_SOURCE_DIR + "/" + relative;
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
-    }
-    return path;
-}
 
 std::string ProgramFolder()
 {
