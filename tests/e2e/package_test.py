@@ -28,7 +28,7 @@ class ReleasePackageTest(unittest.TestCase):
     def test_holds_the_dll_its_settings_and_both_guides_only(self):
         self.assertEqual(sorted(self.entries), ["README-en.txt", "README-ja.txt", "TlClipsum.dll", "TlClipsum.ini"])
 
-    def test_settings_file_turns_on_the_backup_the_readable_list_and_the_progress(self):
+    def test_settings_file_turns_on_the_backup_the_readable_list_the_progress_and_the_note(self):
         data = self.entries["TlClipsum.ini"]
         self.assertNotIn(b"\n", data.replace(b"\r\n", b""), "CR LF line ends, as the profile functions write them")
         settings = configparser.ConfigParser(comment_prefixes=(";",))
@@ -36,7 +36,8 @@ class ReleasePackageTest(unittest.TestCase):
         settings.read_string(data.decode("ascii"))
         self.assertEqual(["Settings"], settings.sections())
         self.assertEqual({"BackUP": "1", "DeleteMsg": "0", "HtmlMsgOff": "0", "ListDetails": "1",
-                          "BulkProgress": "1"}, dict(settings["Settings"]))
+                          "BulkProgress": "1", "RemovedNote": "1"}, dict(settings["Settings"]),
+                         "SaveFolder is the user's to choose")
 
     def test_dll_is_the_built_one(self):
         with open(DLL, "rb") as f:
@@ -59,11 +60,13 @@ class ReleasePackageTest(unittest.TestCase):
     def test_guides_cover_installing_settings_backup_and_limits(self):
         for name, words in (("README-en.txt", ["TlClipsum.dll", "TlClipsum.ini", "plug-in folder", "BackUP",
                                                 "DeleteMsg", "HtmlMsgOff", "ListDetails", "BulkProgress",
+                                                "RemovedNote", "SaveFolder", "X-TlClipsum-Removed",
                                                 "Content-Type: text/html", "trash folder", "empty the trash",
                                                 "restore", "never touched", "nested too deep",
                                                 "backup copy failed"]),
                             ("README-ja.txt", ["TlClipsum.dll", "TlClipsum.ini", "プラグインフォルダ", "BackUP",
                                                 "DeleteMsg", "HtmlMsgOff", "ListDetails", "BulkProgress",
+                                                "RemovedNote", "SaveFolder", "X-TlClipsum-Removed",
                                                 "Content-Type: text/html", "ゴミ箱", "空にする", "元に戻す",
                                                 "手を付けない", "入れ子が深すぎる", "バックアップに失敗"])):
             text = self.entries[name].decode("cp932")
