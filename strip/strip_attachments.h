@@ -10,9 +10,11 @@ struct StripOutcome {
     size_t bytesSaved = 0; // bytes of the old source less those of the new
 };
 
-// Strips the message named by mailId (a NUL-terminated mail ID). Reports to
-// the user itself; when `outcome` is given, it learns what was done. The host
-// calls are the same either way.
+// Strips the message named by mailId (a NUL-terminated mail ID). With
+// SaveFolder, the parts it loses are saved first, and a message whose parts
+// cannot all be saved is not changed; with RemovedNote, the new source keeps
+// a note of each. Reports to the user itself; when `outcome` is given, it
+// learns what was done. The host calls are the same either way.
 void StripAttachments(const char* mailId, StripOutcome* outcome = nullptr);
 
 // Asks the host to copy the untouched message into the current mailbox's
