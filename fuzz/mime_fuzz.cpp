@@ -4,13 +4,17 @@
 // failure paths are fuzzed too, and once through a tree that keeps every body
 // line, whose reduction must come out the same. Beyond the sanitizers' own
 // checks it traps when anything stays allocated or an outcome contradicts itself.
+// The same bytes also go through the header text decoder, as a subject and as
+// a field with parameters, into buffers of every kind of size.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "mime/allocator.h"
+#include "mime/header_text.h"
 #include "mime/mime_part.h"
 #include "mime/strip_message.h"
 
@@ -78,12 +82,36 @@ std::string ReducedInFull(const char* source)
     return result;
 }
 
+// Whatever the input, the text fits its buffer, ends in its NUL, and a
+// shorter buffer gets the start of what a longer one gets.
+void DecodeHeaderTexts(const std::uint8_t* data, std::size_t size)
+{
+    const char* text = reinterpret_cast<const char*>(data);
+    std::vector<char> buffer(1 << 16);
+    char* large = buffer.data();
+    const std::size_t largeSize = buffer.size();
+    char small[7];
+    for (TextTarget target : {TextTarget::Utf8, TextTarget::Cp932}) {
+        const std::size_t whole = DecodeHeaderText(text, size, target, large, largeSize);
+        Check(whole < largeSize && std::strlen(large) == whole);
+        const std::size_t cut = DecodeHeaderText(text, size, target, small, sizeof small);
+        Check(cut < sizeof small && cut <= whole && std::memcmp(small, large, cut) == 0);
+
+        const bool found = DecodeParameter(text, size, "filename", target, large, largeSize);
+        const std::size_t value = std::strlen(large);
+        Check(value < largeSize && (found || value == 0));
+        Check(DecodeParameter(text, size, "filename", target, small, sizeof small) == found);
+        Check(std::strlen(small) <= value && std::memcmp(small, large, std::strlen(small)) == 0);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     // The host hands over NUL-terminated text: a NUL in the input ends it.
     const std::string source(reinterpret_cast<const char*>(data), size);
+    DecodeHeaderTexts(data, size);
     std::string stripped;
 
     allocationNumber = 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "cp932_text.h"
+
 namespace {
 
 thread_local DialogDriver* t_driver = nullptr;
@@ -242,14 +244,7 @@ std::string WindowTextCp932(HWND window)
     int capacity = GetWindowTextLengthW(window) + 1;
     std::wstring wide(static_cast<size_t>(capacity), L'\0');
     int length = GetWindowTextW(window, &wide[0], capacity);
-    if (length <= 0)
-        return std::string();
-    int size = WideCharToMultiByte(932, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(932, 0, wide.data(), length, &bytes[0], size, nullptr, nullptr);
-    return bytes;
+    return length > 0 ? Cp932FromWide(wide.data(), static_cast<size_t>(length)) : std::string();
 }
 
 std::string MessageTextCp932(HWND dialog)

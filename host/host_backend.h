@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../plugin/host_functions.h"
+#include "plugin/core/host_functions.h"
 
 // One call of a TLA_ export, every value as text: ints in decimal, texts as
 // their bytes, null pointers as kNullText.

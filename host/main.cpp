@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mailbox_host.h"
+#include "script_steps.h"
 #include "standin_app.h"
 
 namespace {
@@ -120,8 +121,9 @@ int main(int argc, char** argv)
     std::vector<std::string> steps = scriptSteps;
     steps.insert(steps.end(), doSteps.begin(), doSteps.end());
     for (const std::string& step : steps) {
+        ScriptStep parsed;
         std::string error;
-        if (!CheckStep(step, error)) {
+        if (!ParseStep(step, parsed, error)) {
             std::fprintf(stderr, "StandInHost: %s (see --help)\n", error.c_str());
             return 64;
         }

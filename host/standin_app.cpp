@@ -4,8 +4,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 
+#include "cp932_text.h"
+#include "script_steps.h"
 #include "subject_text.h"
 
 namespace {
@@ -24,144 +25,7 @@ typedef int(WINAPI* InfoCallback)(char*);
 
 constexpr size_t kInfoFieldSize = 80;
 
-std::string Cp932(const std::wstring& wide)
-{
-    if (wide.empty())
-        return std::string();
-    int size = WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], size, nullptr, nullptr);
-    return bytes;
-}
-
-std::wstring FromCp932(const std::string& bytes)
-{
-    if (bytes.empty())
-        return std::wstring();
-    int length = MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    if (length <= 0)
-        return std::wstring();
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], length);
-    return wide;
-}
-
-std::vector<std::string> Words(const std::string& step)
-{
-    std::istringstream in(step);
-    std::vector<std::string> words;
-    std::string word;
-    while (in >> word)
-        words.push_back(word);
-    return words;
-}
-
-// The rest of a step after its first `count` words, for file names with blanks.
-std::string Rest(const std::string& step, size_t count)
-{
-    size_t at = 0;
-    for (size_t i = 0; i < count; ++i) {
-        at = step.find_first_not_of(" \t", at);
-        at = step.find_first_of(" \t", at);
-        if (at == std::string::npos)
-            return std::string();
-    }
-    at = step.find_first_not_of(" \t", at);
-    if (at == std::string::npos)
-        return std::string();
-    size_t end = step.find_last_not_of(" \t\r\n");
-    return step.substr(at, end - at + 1);
-}
-
-bool IsNumber(const std::string& word)
-{
-    return !word.empty() && word.size() < 10 && word.find_first_not_of("0123456789") == std::string::npos;
-}
-
-int ButtonIdOf(std::string name)
-{
-    for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name == "ok")
-        return IDOK;
-    if (name == "cancel")
-        return IDCANCEL;
-    if (name == "abort")
-        return IDABORT;
-    if (name == "retry")
-        return IDRETRY;
-    if (name == "ignore")
-        return IDIGNORE;
-    if (name == "yes")
-        return IDYES;
-    if (name == "no")
-        return IDNO;
-    return 0;
-}
-
-bool ParseIndexes(const std::string& list, std::vector<int>& indexes)
-{
-    std::stringstream in(list);
-    std::string item;
-    while (std::getline(in, item, ',')) {
-        if (!IsNumber(item))
-            return false;
-        indexes.push_back(std::stoi(item));
-    }
-    return !indexes.empty();
-}
-
 } // namespace
-
-const char kStepHelp[] = "Steps (--do STEP, repeatable, or one per line in --script FILE; '#' starts a comment):\n"
-                         "  select N|ID          make message N (0 = first of the folder) or mail ID current\n"
-                         "  folder NAME          show another folder of the mailbox\n"
-                         "  command 1|2          run the plug-in's command of the message menu (1) or tools menu (2)\n"
-                         "  setup                call TLC_OnPlugInSetup with the main window\n"
-                         "  screenshot FILE.bmp  picture of the main window now\n"
-                         "  log FILE             write the host calls and the dialogs seen so far\n"
-                         "Steps for the dialogs still to come, taken in the order the dialogs appear\n"
-                         "(queue them before the step that opens the dialog):\n"
-                         "  answer ok|cancel|yes|no|abort|retry|ignore   press that button\n"
-                         "  list select-all      select every entry of the dialog's list (the dialog stays open)\n"
-                         "  list select I,J,...  select those entries (the dialog stays open)\n"
-                         "  list dblclick I      double-click entry I (the dialog stays open)\n"
-                         "  check ID on|off      set check box ID (the dialog stays open)\n"
-                         "  shot FILE.bmp        picture of the dialog (it stays open)\n"
-                         "A dialog with no step left is cancelled and the run fails; so does a queued step\n"
-                         "that no dialog took. Exit status: 0 when every step succeeded.\n";
-
-bool CheckStep(const std::string& step, std::string& error)
-{
-    std::vector<std::string> words = Words(step);
-    if (words.empty()) {
-        error = "empty step";
-        return false;
-    }
-    const std::string& verb = words[0];
-    bool ok = false;
-    if (verb == "select" || verb == "folder" || verb == "screenshot" || verb == "log" || verb == "shot") {
-        ok = words.size() >= 2;
-    } else if (verb == "command") {
-        ok = words.size() == 2 && (words[1] == "1" || words[1] == "2");
-    } else if (verb == "setup") {
-        ok = words.size() == 1;
-    } else if (verb == "answer") {
-        ok = words.size() == 2 && ButtonIdOf(words[1]) != 0;
-    } else if (verb == "list") {
-        std::vector<int> indexes;
-        ok = (words.size() == 2 && words[1] == "select-all") ||
-             (words.size() == 3 && words[1] == "select" && ParseIndexes(words[2], indexes)) ||
-             (words.size() == 3 && words[1] == "dblclick" && IsNumber(words[2]));
-    } else if (verb == "check") {
-        ok = words.size() == 3 && IsNumber(words[1]) && (words[2] == "on" || words[2] == "off");
-    }
-    if (!ok)
-        error = "not a step: " + step;
-    return ok;
-}
 
 StandInApp::StandInApp(MailboxHost& host, std::string pluginPath) : host_(host), pluginPath_(std::move(pluginPath))
 {
@@ -191,7 +55,7 @@ bool StandInApp::CreateMainWindow()
     if (!RegisterClassExW(&windowClass))
         return false;
 
-    std::wstring title = L"Tolvane (stand-in) - " + FromCp932(host_.Mailbox() + host_.Folder());
+    std::wstring title = L"Tolvane (stand-in) - " + WideFromCp932(host_.Mailbox() + host_.Folder());
     window_ = CreateWindowExW(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                               CW_USEDEFAULT, 640, 400, nullptr, nullptr, instance, this);
     if (!window_)
@@ -270,7 +134,7 @@ bool StandInApp::LoadPlugin(std::string& error)
         menuInit(window_, toolsMenu_, 2);
         DrawMenuBar(window_);
     }
-    std::wstring loaded = L"プラグイン: " + FromCp932(info_.name + " " + info_.version + " (" + info_.vendor + ")");
+    std::wstring loaded = L"プラグイン: " + WideFromCp932(info_.name + " " + info_.version + " (" + info_.vendor + ")");
     SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(loaded.c_str()));
     return true;
 }
@@ -395,13 +259,18 @@ void StandInApp::SelectCurrentInList()
 {
     std::string current = host_.GetCurrentMail();
     syncingSelection_ = true;
+    // One message clears every row: a bulk strip reselects a message per
+    // strip, and a message per row would make it crawl in a large folder.
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(list_, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
     for (size_t row = 0; row < listedIds_.size(); ++row) {
-        LVITEMW item = {};
-        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        item.state = listedIds_[row] == current ? LVIS_SELECTED | LVIS_FOCUSED : 0;
-        SendMessageW(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
-        if (item.state)
+        if (listedIds_[row] == current) {
+            item.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendMessageW(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&item));
             SendMessageW(list_, LVM_ENSUREVISIBLE, row, FALSE);
+            break;
+        }
     }
     syncingSelection_ = false;
 }
@@ -415,20 +284,28 @@ void StandInApp::OnHostEvent(HostEvent event, const std::string& mailId)
     if (event == HostEvent::kFolderChanged)
         FillList();
     if (event == HostEvent::kMessageChanged) {
+        ++sourcesReplaced_;
+        for (const auto& shot : stripShots_) {
+            HWND active = GetActiveWindow();
+            if (shot.first == sourcesReplaced_ && !SaveWindowBitmap(active ? active : window_, shot.second)) {
+                std::fprintf(stderr, "StandInHost: cannot write %s\n", shot.second.c_str());
+                exitStatus_ = 1;
+            }
+        }
         for (size_t row = 0; row < listedIds_.size(); ++row) {
             if (listedIds_[row] == mailId)
                 ShowRow(row, host_.Summarize(mailId));
         }
     }
     if (event == HostEvent::kMessageText) {
-        std::wstring text = FromCp932(host_.MessageText());
+        std::wstring text = WideFromCp932(host_.MessageText());
         SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
 }
 
 void StandInApp::ShowPluginInfo()
 {
-    std::wstring text = plugin_ ? FromCp932(info_.name + "\r\n" + info_.vendor + "  " + info_.version + "\r\n\r\n" +
+    std::wstring text = plugin_ ? WideFromCp932(info_.name + "\r\n" + info_.vendor + "  " + info_.version + "\r\n\r\n" +
                                             info_.description + "\r\n\r\n" + pluginPath_)
                                 : L"プラグインは読み込まれていません。";
     MessageBoxW(window_, text.c_str(), L"プラグイン情報", MB_OK | MB_ICONINFORMATION);
@@ -459,7 +336,7 @@ std::string StandInApp::MenuText(HMENU menu) const
         if ((item.fType & MFT_SEPARATOR) || label[0] == L'\0') {
             text += "-";
         } else {
-            text += Cp932(label) + " [" + std::to_string(item.wID) + "]";
+            text += Cp932FromWide(label, wcsnlen(label, 255)) + " [" + std::to_string(item.wID) + "]";
         }
     }
     return text;
@@ -480,13 +357,16 @@ bool StandInApp::WriteLog(const std::string& path)
     return WriteWholeFile(path, out.data(), out.size());
 }
 
-bool StandInApp::RunStep(const std::string& step, std::string& error)
+bool StandInApp::RunStep(const std::string& line, std::string& error)
 {
-    std::vector<std::string> words = Words(step);
-    const std::string& verb = words[0];
-    if (verb == "select") {
-        std::string target = Rest(step, 1);
-        if (IsNumber(target)) {
+    using Kind = ScriptStep::Kind;
+    ScriptStep step;
+    if (!ParseStep(line, step, error))
+        return false;
+    switch (step.kind) {
+    case Kind::kSelect: {
+        std::string target = step.text;
+        if (!target.empty() && target.find_first_not_of("0123456789") == std::string::npos) {
             const std::vector<std::string>& ids = host_.MailIds();
             size_t index = std::stoul(target);
             if (index >= ids.size()) {
@@ -499,50 +379,64 @@ bool StandInApp::RunStep(const std::string& step, std::string& error)
             error = "no message " + target;
             return false;
         }
-    } else if (verb == "folder") {
-        host_.SetFolder(Rest(step, 1));
-    } else if (verb == "command") {
-        const RegisteredCommand* command = host_.LatestCommandFor(words[1] == "1" ? 1 : 2);
+        return true;
+    }
+    case Kind::kFolder:
+        host_.SetFolder(step.text);
+        return true;
+    case Kind::kCommand: {
+        const RegisteredCommand* command = host_.LatestCommandFor(step.number);
         if (!command) {
-            error = "the plug-in registered no command for menu type " + words[1];
+            error = "the plug-in registered no command for menu type " + std::to_string(step.number);
             return false;
         }
         SendMessageW(window_, WM_COMMAND, MAKEWPARAM(command->id, 0), 0);
-    } else if (verb == "setup") {
+        return true;
+    }
+    case Kind::kSetup:
         if (!exports_[kOnPlugInSetup]) {
             error = "the plug-in has no TLC_OnPlugInSetup";
             return false;
         }
         RunSetup();
-    } else if (verb == "screenshot") {
-        if (!SaveWindowBitmap(window_, Rest(step, 1))) {
-            error = "cannot write " + Rest(step, 1);
+        return true;
+    case Kind::kScreenshot:
+    case Kind::kLog:
+        if (!(step.kind == Kind::kLog ? WriteLog(step.text) : SaveWindowBitmap(window_, step.text))) {
+            error = "cannot write " + step.text;
             return false;
         }
-    } else if (verb == "log") {
-        if (!WriteLog(Rest(step, 1))) {
-            error = "cannot write " + Rest(step, 1);
-            return false;
-        }
-    } else if (verb == "answer") {
-        driver_->Press(ButtonIdOf(words[1]));
-    } else if (verb == "list" && words[1] == "select-all") {
+        return true;
+    case Kind::kAnswer:
+        driver_->Press(step.number);
+        return true;
+    case Kind::kListSelectAll:
         driver_->Run("selected all list entries", SelectAllListEntries);
-    } else if (verb == "list" && words[1] == "select") {
-        std::vector<int> indexes;
-        ParseIndexes(words[2], indexes);
-        driver_->Run("selected list entries " + words[2],
+        return true;
+    case Kind::kListSelect: {
+        std::vector<int> indexes = step.indexes;
+        driver_->Run("selected list entries " + step.text,
                      [indexes](HWND dialog) { SelectListEntries(dialog, indexes); });
-    } else if (verb == "list" && words[1] == "dblclick") {
-        int index = std::stoi(words[2]);
-        driver_->Run("double-clicked list entry " + words[2],
+        return true;
+    }
+    case Kind::kListDblClick: {
+        int index = step.number;
+        driver_->Run("double-clicked list entry " + step.text,
                      [index](HWND dialog) { DoubleClickListEntry(dialog, index); });
-    } else if (verb == "check") {
-        int id = std::stoi(words[1]);
-        bool on = words[2] == "on";
-        driver_->Run("check box " + words[1] + " " + words[2], [id, on](HWND dialog) { SetCheckBox(dialog, id, on); });
-    } else if (verb == "shot") {
-        driver_->Screenshot(Rest(step, 1));
+        return true;
+    }
+    case Kind::kCheck: {
+        int id = step.number;
+        bool on = step.on;
+        driver_->Run("check box " + step.text, [id, on](HWND dialog) { SetCheckBox(dialog, id, on); });
+        return true;
+    }
+    case Kind::kShot:
+        driver_->Screenshot(step.text);
+        return true;
+    case Kind::kShotAfterStrip:
+        stripShots_.emplace_back(sourcesReplaced_ + step.number, step.text);
+        return true;
     }
     return true;
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dialog_driver.h"
@@ -60,10 +61,8 @@ private:
     std::unique_ptr<DialogDriver> driver_;
     std::vector<std::string> steps_;
     std::vector<std::string> setupResults_;
+    // Pictures to take once that many new sources have been handed back.
+    std::vector<std::pair<int, std::string>> stripShots_;
+    int sourcesReplaced_ = 0;
     int exitStatus_ = 0;
 };
-
-// The steps of the scripted mode, as --help shows them.
-extern const char kStepHelp[];
-// Checks a step's form before anything runs; false with the reason.
-bool CheckStep(const std::string& step, std::string& error);

@@ -5,17 +5,16 @@
 #include <cctype>
 #include <cstring>
 
+#include "cp932_text.h"
+
 namespace {
 
+// Bytes the code page cannot take are shown one character per byte.
 std::wstring Widen(const std::string& bytes, UINT codePage)
 {
-    if (bytes.empty())
-        return std::wstring();
-    int length = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    if (length <= 0)
+    std::wstring wide = WideFromCodePage(bytes, codePage);
+    if (wide.empty())
         return std::wstring(bytes.begin(), bytes.end());
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), &wide[0], length);
     return wide;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "host_backend.h"
 
@@ -16,367 +17,217 @@
 
 namespace {
 
-std::string Decimal(long long value)
+// One argument or result as the log shows it.
+struct Shown {
+    std::string text;
+    bool isText;
+};
+
+Shown Show(int value)
 {
-    return std::to_string(value);
+    return {std::to_string(value), false};
 }
 
-std::string Address(const void* pointer)
+Shown Show(const char* text)
 {
-    if (!pointer)
-        return kNullText;
+    return {TextOrNull(text), true};
+}
+
+Shown Show(HWND window)
+{
+    return {std::to_string(reinterpret_cast<uintptr_t>(window)), false};
+}
+
+Shown Show(CommandCallback callback)
+{
+    if (!callback)
+        return {kNullText, false};
     char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(pointer)));
-    return text;
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(callback)));
+    return {text, false};
 }
 
-// Records the call before forwarding, so that the log keeps the order in which
-// calls began; returns the entry's index for the result.
-size_t Begin(HostBackend& backend, const char* name, std::vector<std::string> args, unsigned textArgs)
+// The ID buffer of TLA_GetNextMail: on entry it holds nothing of interest, so
+// it is recorded as the ID the host wrote into it (empty when the answer is -1).
+struct IdBuffer {
+    char* bytes;
+    int size;
+    operator char*() const { return bytes; }
+};
+
+Shown Show(const IdBuffer& buffer)
 {
+    return {buffer.bytes ? "" : kNullText, true};
+}
+
+template <class Arg, class Result> void ShowAfterCall(CallLog&, size_t, size_t, const Arg&, Result) {}
+
+void ShowAfterCall(CallLog& log, size_t call, size_t arg, const IdBuffer& buffer, int position)
+{
+    if (buffer.bytes && position != -1 && buffer.size > 0)
+        log.SetArg(call, arg, std::string(buffer.bytes, strnlen(buffer.bytes, static_cast<size_t>(buffer.size))));
+}
+
+// Records the call, forwards it to the backend and records its result. The
+// call is recorded before it is forwarded, so that the log keeps the order in
+// which calls began. Without a backend, answers `none` and records nothing.
+template <class Result, class... Params, class... Args>
+Result Forward(const char* name, Result none, Result (HostBackend::*method)(Params...), const Args&... args)
+{
+    HostBackend* backend = GetHostBackend();
+    if (!backend)
+        return none;
     HostCall call;
     call.name = name;
-    call.args = std::move(args);
-    call.textArgs = textArgs;
-    backend.Log().Record(std::move(call));
-    return backend.Log().Calls().size() - 1;
-}
-
-void Finish(HostBackend& backend, size_t index, std::string result, bool isText)
-{
-    backend.Log().SetResult(index, std::move(result), isText);
+    for (const Shown& shown : std::vector<Shown>{Show(args)...}) {
+        if (shown.isText)
+            call.textArgs |= 1u << call.args.size();
+        call.args.push_back(shown.text);
+    }
+    CallLog& log = backend->Log();
+    log.Record(std::move(call));
+    size_t index = log.Calls().size() - 1;
+    Result result = (backend->*method)(args...);
+    size_t arg = 0;
+    (ShowAfterCall(log, index, arg++, args, result), ...);
+    Shown shown = Show(result);
+    log.SetResult(index, shown.text, shown.isText);
+    return result;
 }
 
 int Unused(const char* name)
 {
     HostBackend* backend = GetHostBackend();
-    if (backend)
-        Begin(*backend, name, {}, 0);
+    if (backend) {
+        HostCall call;
+        call.name = name;
+        backend->Log().Record(std::move(call));
+    }
     return 0;
 }
 
 } // namespace
 
-#ifndef TLA_OMIT_GETVERSION
-TLA_EXPORT int WINAPI TLA_GetVersion()
-{
-    return Unused("TLA_GetVersion");
-}
-#endif
+// A host function the plug-in binds and never calls.
+#define TLA_UNUSED(name)                                                                                       \
+    TLA_EXPORT int WINAPI name()                                                                               \
+    {                                                                                                          \
+        return Unused(#name);                                                                                  \
+    }
 
-TLA_EXPORT int WINAPI TLA_Command()
-{
-    return Unused("TLA_Command");
-}
-TLA_EXPORT int WINAPI TLA_GetWindowHandles()
-{
-    return Unused("TLA_GetWindowHandles");
-}
+#ifndef TLA_OMIT_GETVERSION
+TLA_UNUSED(TLA_GetVersion)
+#endif
+TLA_UNUSED(TLA_Command)
+TLA_UNUSED(TLA_GetWindowHandles)
 
 TLA_EXPORT int WINAPI TLA_RegisterCommand(const char* helpText, int target, CommandCallback callback)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return 0;
-    size_t call =
-        Begin(*backend, "TLA_RegisterCommand",
-              {TextOrNull(helpText), Decimal(target), Address(reinterpret_cast<const void*>(callback))}, 0b001);
-    int id = backend->RegisterCommand(helpText, target, callback);
-    Finish(*backend, call, Decimal(id), false);
-    return id;
+    return Forward("TLA_RegisterCommand", 0, &HostBackend::RegisterCommand, helpText, target, callback);
 }
 
-TLA_EXPORT int WINAPI TLA_RegisterUICallback()
-{
-    return Unused("TLA_RegisterUICallback");
-}
+TLA_UNUSED(TLA_RegisterUICallback)
 
 TLA_EXPORT const char* WINAPI TLA_GetDataFolder()
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return nullptr;
-    size_t call = Begin(*backend, "TLA_GetDataFolder", {}, 0);
-    const char* folder = backend->GetDataFolder();
-    Finish(*backend, call, TextOrNull(folder), true);
-    return folder;
+    return Forward<const char*>("TLA_GetDataFolder", nullptr, &HostBackend::GetDataFolder);
 }
 
-TLA_EXPORT int WINAPI TLA_GetTempFolder()
-{
-    return Unused("TLA_GetTempFolder");
-}
-TLA_EXPORT int WINAPI TLA_GetTempFileName()
-{
-    return Unused("TLA_GetTempFileName");
-}
+TLA_UNUSED(TLA_GetTempFolder)
+TLA_UNUSED(TLA_GetTempFileName)
 
 TLA_EXPORT const char* WINAPI TLA_GetCurrentMailBox()
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return nullptr;
-    size_t call = Begin(*backend, "TLA_GetCurrentMailBox", {}, 0);
-    const char* mailbox = backend->GetCurrentMailBox();
-    Finish(*backend, call, TextOrNull(mailbox), true);
-    return mailbox;
+    return Forward<const char*>("TLA_GetCurrentMailBox", nullptr, &HostBackend::GetCurrentMailBox);
 }
 
-TLA_EXPORT int WINAPI TLA_SetCurrentMailBox()
-{
-    return Unused("TLA_SetCurrentMailBox");
-}
-TLA_EXPORT int WINAPI TLA_GetCurrentFolder()
-{
-    return Unused("TLA_GetCurrentFolder");
-}
-TLA_EXPORT int WINAPI TLA_SetCurrentFolder()
-{
-    return Unused("TLA_SetCurrentFolder");
-}
-TLA_EXPORT int WINAPI TLA_GetFolderDisplayName()
-{
-    return Unused("TLA_GetFolderDisplayName");
-}
+TLA_UNUSED(TLA_SetCurrentMailBox)
+TLA_UNUSED(TLA_GetCurrentFolder)
+TLA_UNUSED(TLA_SetCurrentFolder)
+TLA_UNUSED(TLA_GetFolderDisplayName)
 
 TLA_EXPORT int WINAPI TLA_SetMessageText(HWND hWnd, const char* text)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return 0;
-    size_t call =
-        Begin(*backend, "TLA_SetMessageText", {Decimal(reinterpret_cast<uintptr_t>(hWnd)), TextOrNull(text)}, 0b10);
-    int result = backend->SetMessageText(hWnd, text);
-    Finish(*backend, call, Decimal(result), false);
-    return result;
+    return Forward("TLA_SetMessageText", 0, &HostBackend::SetMessageText, hWnd, text);
 }
 
 TLA_EXPORT const char* WINAPI TLA_GetCurrentMail()
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return nullptr;
-    size_t call = Begin(*backend, "TLA_GetCurrentMail", {}, 0);
-    const char* mailId = backend->GetCurrentMail();
-    Finish(*backend, call, TextOrNull(mailId), true);
-    return mailId;
+    return Forward<const char*>("TLA_GetCurrentMail", nullptr, &HostBackend::GetCurrentMail);
 }
 
 TLA_EXPORT int WINAPI TLA_SetCurrentMail(const char* mailId)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return 0;
-    size_t call = Begin(*backend, "TLA_SetCurrentMail", {TextOrNull(mailId)}, 0b1);
-    int result = backend->SetCurrentMail(mailId);
-    Finish(*backend, call, Decimal(result), false);
-    return result;
+    return Forward("TLA_SetCurrentMail", 0, &HostBackend::SetCurrentMail, mailId);
 }
 
-// The ID buffer is recorded as the ID the host wrote into it (empty when the
-// answer is -1), since on entry it holds nothing of interest.
 TLA_EXPORT int WINAPI TLA_GetNextMail(int start, char* idBuffer, int bufferSize, int flags)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return -1;
-    size_t call = Begin(*backend, "TLA_GetNextMail",
-                        {Decimal(start), idBuffer ? "" : kNullText, Decimal(bufferSize), Decimal(flags)}, 0b0010);
-    int position = backend->GetNextMail(start, idBuffer, bufferSize, flags);
-    if (idBuffer && position != -1 && bufferSize > 0) {
-        backend->Log().SetArg(call, 1, std::string(idBuffer, strnlen(idBuffer, static_cast<size_t>(bufferSize))));
-    }
-    Finish(*backend, call, Decimal(position), false);
-    return position;
+    return Forward("TLA_GetNextMail", -1, &HostBackend::GetNextMail, start, IdBuffer{idBuffer, bufferSize}, bufferSize,
+                   flags);
 }
 
-TLA_EXPORT int WINAPI TLA_SetSel()
-{
-    return Unused("TLA_SetSel");
-}
-TLA_EXPORT int WINAPI TLA_AppendMessage()
-{
-    return Unused("TLA_AppendMessage");
-}
+TLA_UNUSED(TLA_SetSel)
+TLA_UNUSED(TLA_AppendMessage)
 
 TLA_EXPORT int WINAPI TLA_MoveSelectedMessages(const char* folder, int copy)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return 0;
-    size_t call = Begin(*backend, "TLA_MoveSelectedMessages", {TextOrNull(folder), Decimal(copy)}, 0b01);
-    int result = backend->MoveSelectedMessages(folder, copy);
-    Finish(*backend, call, Decimal(result), false);
-    return result;
+    return Forward("TLA_MoveSelectedMessages", 0, &HostBackend::MoveSelectedMessages, folder, copy);
 }
 
 TLA_EXPORT int WINAPI TLA_GetStatus(const char* mailId)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return 0;
-    size_t call = Begin(*backend, "TLA_GetStatus", {TextOrNull(mailId)}, 0b1);
-    int status = backend->GetStatus(mailId);
-    Finish(*backend, call, Decimal(status), false);
-    return status;
+    return Forward("TLA_GetStatus", 0, &HostBackend::GetStatus, mailId);
 }
 
-TLA_EXPORT int WINAPI TLA_ComposeMail()
-{
-    return Unused("TLA_ComposeMail");
-}
-TLA_EXPORT int WINAPI TLA_GetCharSet()
-{
-    return Unused("TLA_GetCharSet");
-}
+TLA_UNUSED(TLA_ComposeMail)
+TLA_UNUSED(TLA_GetCharSet)
 
 TLA_EXPORT const char* WINAPI TLA_GetSource(const char* mailId)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return nullptr;
-    size_t call = Begin(*backend, "TLA_GetSource", {TextOrNull(mailId)}, 0b1);
-    const char* source = backend->GetSource(mailId);
-    Finish(*backend, call, TextOrNull(source), true);
-    return source;
+    return Forward<const char*>("TLA_GetSource", nullptr, &HostBackend::GetSource, mailId);
 }
 
 TLA_EXPORT int WINAPI TLA_SetSource(const char* mailId, const char* source)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return 0;
-    size_t call = Begin(*backend, "TLA_SetSource", {TextOrNull(mailId), TextOrNull(source)}, 0b11);
-    int result = backend->SetSource(mailId, source);
-    Finish(*backend, call, Decimal(result), false);
-    return result;
+    return Forward("TLA_SetSource", 0, &HostBackend::SetSource, mailId, source);
 }
 
 TLA_EXPORT const char* WINAPI TLA_GetHeader(const char* mailId)
 {
-    HostBackend* backend = GetHostBackend();
-    if (!backend)
-        return nullptr;
-    size_t call = Begin(*backend, "TLA_GetHeader", {TextOrNull(mailId)}, 0b1);
-    const char* header = backend->GetHeader(mailId);
-    Finish(*backend, call, TextOrNull(header), true);
-    return header;
+    return Forward<const char*>("TLA_GetHeader", nullptr, &HostBackend::GetHeader, mailId);
 }
 
-TLA_EXPORT int WINAPI TLA_GetText()
-{
-    return Unused("TLA_GetText");
-}
-TLA_EXPORT int WINAPI TLA_SetText()
-{
-    return Unused("TLA_SetText");
-}
-TLA_EXPORT int WINAPI TLA_GetSpecifiedHeader()
-{
-    return Unused("TLA_GetSpecifiedHeader");
-}
-TLA_EXPORT int WINAPI TLA_SetSpecifiedHeader()
-{
-    return Unused("TLA_SetSpecifiedHeader");
-}
-TLA_EXPORT int WINAPI TLA_CompGetCharSet()
-{
-    return Unused("TLA_CompGetCharSet");
-}
-TLA_EXPORT int WINAPI TLA_CompGetSource()
-{
-    return Unused("TLA_CompGetSource");
-}
-TLA_EXPORT int WINAPI TLA_CompSetSource()
-{
-    return Unused("TLA_CompSetSource");
-}
-TLA_EXPORT int WINAPI TLA_CompGetHeader()
-{
-    return Unused("TLA_CompGetHeader");
-}
-TLA_EXPORT int WINAPI TLA_CompGetSpecifiedHeader()
-{
-    return Unused("TLA_CompGetSpecifiedHeader");
-}
-TLA_EXPORT int WINAPI TLA_CompSetSpecifiedHeader()
-{
-    return Unused("TLA_CompSetSpecifiedHeader");
-}
-TLA_EXPORT int WINAPI TLA_CompGetText()
-{
-    return Unused("TLA_CompGetText");
-}
-TLA_EXPORT int WINAPI TLA_CompSetText()
-{
-    return Unused("TLA_CompSetText");
-}
-TLA_EXPORT int WINAPI TLA_CompAttachFile()
-{
-    return Unused("TLA_CompAttachFile");
-}
-TLA_EXPORT int WINAPI TLA_Alloc()
-{
-    return Unused("TLA_Alloc");
-}
-TLA_EXPORT int WINAPI TLA_ReAlloc()
-{
-    return Unused("TLA_ReAlloc");
-}
-TLA_EXPORT int WINAPI TLA_Free()
-{
-    return Unused("TLA_Free");
-}
-TLA_EXPORT int WINAPI TLA_ISO_2022_JP()
-{
-    return Unused("TLA_ISO_2022_JP");
-}
-TLA_EXPORT int WINAPI TLA_ISO_2022_KR()
-{
-    return Unused("TLA_ISO_2022_KR");
-}
-TLA_EXPORT int WINAPI TLA_HZ_GB2312()
-{
-    return Unused("TLA_HZ_GB2312");
-}
-TLA_EXPORT int WINAPI TLA_ISO_8859_2()
-{
-    return Unused("TLA_ISO_8859_2");
-}
-TLA_EXPORT int WINAPI TLA_EUC_JP()
-{
-    return Unused("TLA_EUC_JP");
-}
-TLA_EXPORT int WINAPI TLA_UTF_7()
-{
-    return Unused("TLA_UTF_7");
-}
-TLA_EXPORT int WINAPI TLA_UTF_8()
-{
-    return Unused("TLA_UTF_8");
-}
-TLA_EXPORT int WINAPI TLA_B64Convert()
-{
-    return Unused("TLA_B64Convert");
-}
-TLA_EXPORT int WINAPI TLA_QPConvert()
-{
-    return Unused("TLA_QPConvert");
-}
-TLA_EXPORT int WINAPI TLA_MIMEHeader()
-{
-    return Unused("TLA_MIMEHeader");
-}
-TLA_EXPORT int WINAPI TLA_SerializeRcpts()
-{
-    return Unused("TLA_SerializeRcpts");
-}
+TLA_UNUSED(TLA_GetText)
+TLA_UNUSED(TLA_SetText)
+TLA_UNUSED(TLA_GetSpecifiedHeader)
+TLA_UNUSED(TLA_SetSpecifiedHeader)
+TLA_UNUSED(TLA_CompGetCharSet)
+TLA_UNUSED(TLA_CompGetSource)
+TLA_UNUSED(TLA_CompSetSource)
+TLA_UNUSED(TLA_CompGetHeader)
+TLA_UNUSED(TLA_CompGetSpecifiedHeader)
+TLA_UNUSED(TLA_CompSetSpecifiedHeader)
+TLA_UNUSED(TLA_CompGetText)
+TLA_UNUSED(TLA_CompSetText)
+TLA_UNUSED(TLA_CompAttachFile)
+TLA_UNUSED(TLA_Alloc)
+TLA_UNUSED(TLA_ReAlloc)
+TLA_UNUSED(TLA_Free)
+TLA_UNUSED(TLA_ISO_2022_JP)
+TLA_UNUSED(TLA_ISO_2022_KR)
+TLA_UNUSED(TLA_HZ_GB2312)
+TLA_UNUSED(TLA_ISO_8859_2)
+TLA_UNUSED(TLA_EUC_JP)
+TLA_UNUSED(TLA_UTF_7)
+TLA_UNUSED(TLA_UTF_8)
+TLA_UNUSED(TLA_B64Convert)
+TLA_UNUSED(TLA_QPConvert)
+TLA_UNUSED(TLA_MIMEHeader)
+TLA_UNUSED(TLA_SerializeRcpts)
 
 #ifndef TLA_OMIT_CONNECT
-TLA_EXPORT int WINAPI TLA_Connect()
-{
-    return Unused("TLA_Connect");
-}
+TLA_UNUSED(TLA_Connect)
 #endif
 
 // The exports must have exactly the types through which the plug-in calls them.

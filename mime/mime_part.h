@@ -77,6 +77,16 @@ public:
     // True when the part's Content-Type line contains "text/plain" in any case.
     bool NamesPlainText() const;
 
+    // The type and subtype tokens of the part's Content-Type line, cut out as
+    // the parser cuts them; false when the line is missing or lacks either.
+    struct MediaType {
+        const char* type;
+        std::size_t typeLength;
+        const char* subtype;
+        std::size_t subtypeLength;
+    };
+    bool ReadMediaType(MediaType& mediaType) const;
+
     // True when the part's Content-Type line names type/subtype, or type and
     // any subtype when mediaSubtype is null (ASCII case ignored).
     bool NamesMediaType(const char* mediaType, const char* mediaSubtype) const;

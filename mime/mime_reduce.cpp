@@ -27,10 +27,9 @@ bool IsOrHoldsCandidate(const MimePart& part, Candidates accepted)
     return false;
 }
 
-bool TokenIs(const char* token, const char* expected)
+bool TokenIs(const char* token, std::size_t length, const char* expected)
 {
-    const std::size_t length = std::strlen(expected);
-    return std::strlen(token) == length && EqualsNoCase(token, expected, length);
+    return std::strlen(expected) == length && EqualsNoCase(token, expected, length);
 }
 
 bool IsContentField(const LineNode& line)
@@ -121,9 +120,29 @@ bool MimePart::NamesPlainText() const
     return contentTypeLine && FindNoCase(contentTypeLine->text, "text/plain");
 }
 
+bool MimePart::ReadMediaType(MediaType& mediaType) const
+{
+    if (!contentTypeLine)
+        return false;
+    const char* at = contentTypeLine->text + std::strlen("Content-Type:");
+    at += std::strspn(at, "/ \t");
+    mediaType.type = at;
+    mediaType.typeLength = std::strcspn(at, "/ \t");
+    at += mediaType.typeLength;
+    if (mediaType.typeLength == 0 || *at == '\0')
+        return false;
+    ++at;
+    at += std::strspn(at, "; \r\n\t");
+    mediaType.subtype = at;
+    mediaType.subtypeLength = std::strcspn(at, "; \r\n\t");
+    return mediaType.subtypeLength > 0;
+}
+
 bool MimePart::NamesMediaType(const char* mediaType, const char* mediaSubtype) const
 {
-    return contentTypeLine && (!mediaSubtype || TokenIs(subtype, mediaSubtype)) && TokenIs(type, mediaType);
+    MediaType named;
+    return ReadMediaType(named) && (!mediaSubtype || TokenIs(named.subtype, named.subtypeLength, mediaSubtype)) &&
+           TokenIs(named.type, named.typeLength, mediaType);
 }
 
 bool MimePart::IsTextCandidate() const

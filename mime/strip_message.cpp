@@ -73,22 +73,24 @@ bool Describe(const MimePart& part, RemovedPart& record)
 {
     const LineNode* disposition = part.FindField("Content-Disposition:");
     const LineNode* encoding = part.FindField("Content-Transfer-Encoding:");
-    // The media type as the field writes it: the tokens the parser keeps are cut at 40 bytes.
-    const char* type = nullptr;
-    std::size_t typeLength = 0;
-    if (part.contentTypeLine && part.type[0] != '\0') {
-        type = part.contentTypeLine->text + std::strlen("Content-Type:");
-        type += std::strspn(type, " \t\r\n");
-        typeLength = std::strcspn(type, "; \t\r\n(");
-    }
+    // "type/subtype" from the same tokens the rules read; the copies the
+    // parser keeps are cut at 40 bytes.
+    MimePart::MediaType named{};
+    const bool typed = part.ReadMediaType(named);
+    const std::size_t typeLength = typed ? named.typeLength + 1 + named.subtypeLength : 0;
     auto* block = static_cast<char*>(mime::Allocate(typeLength + 1 + FieldLength(part.contentTypeLine) +
                                                     FieldLength(disposition) + FieldLength(encoding)));
     if (!block)
         return false;
     record = RemovedPart{};
     record.mediaType = block;
-    for (std::size_t i = 0; i < typeLength; ++i)
-        block[i] = FoldAscii(type[i]);
+    if (typed) {
+        std::memcpy(block, named.type, named.typeLength);
+        block[named.typeLength] = '/';
+        std::memcpy(block + named.typeLength + 1, named.subtype, named.subtypeLength);
+        for (std::size_t i = 0; i < typeLength; ++i)
+            block[i] = FoldAscii(block[i]);
+    }
     block[typeLength] = '\0';
     char* rest = block + typeLength + 1;
     record.contentTypeField = part.contentTypeLine ? CopyField(part.contentTypeLine, rest) : nullptr;

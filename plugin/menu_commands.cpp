@@ -1,5 +1,7 @@
-#include "plugin/host_api.h"
-#include "plugin/plugin.h"
+#include "plugin/menu_commands.h"
+
+#include "plugin/core/host_api.h"
+#include "plugin/core/instance.h"
 #include "strip/strip_attachments.h"
 #include "ui/dialogs.h"
 #include "ui/resource.h"
@@ -43,13 +45,12 @@ void InsertBeforeLast(HMENU menu, UINT flags, UINT_PTR id, const char* text)
 
 } // namespace
 
-extern "C" int WINAPI TLC_OnMenuInit(HWND, HMENU hMenu, int nType)
+void AddMenuCommand(HMENU hMenu, int nType)
 {
     if (nType != 1 && nType != 2)
-        return 0;
+        return;
     const MenuCommand& command = kMenuCommands[nType - 1];
     int commandId = g_hostApi.RegisterCommand()(command.helpText, command.target, command.callback);
     InsertBeforeLast(hMenu, MF_STRING | MF_ENABLED, static_cast<UINT_PTR>(commandId), command.menuText);
     InsertBeforeLast(hMenu, MF_SEPARATOR, 0, nullptr);
-    return 0;
 }

@@ -1,10 +1,8 @@
 #pragma once
-// Process-wide state of the plug-in shell and the exported callbacks.
+// The plug-in's outward face: the entry routine and the 14 exported
+// callbacks, all defined in plugin_main.cpp.
 
 #include <windows.h>
-
-// The library's own instance handle: its INI path and dialog templates come from it.
-extern HINSTANCE g_pluginInstance;
 
 // The library's entry routine: binds the host and reads the settings on
 // process attach; refuses the load when the host lacks a function.

@@ -2,10 +2,12 @@
 
 #include <cstring>
 
-#include "plugin/host_api.h"
-#include "plugin/settings.h"
-
-HINSTANCE g_pluginInstance = nullptr;
+#include "plugin/core/host_api.h"
+#include "plugin/core/instance.h"
+#include "plugin/core/settings.h"
+#include "plugin/menu_commands.h"
+#include "ui/dialogs.h"
+#include "ui/resource.h"
 
 namespace {
 
@@ -79,6 +81,18 @@ int WINAPI TLC_OnSend(LPARAM)
 int WINAPI TLC_OnFinishRetrieve(LPARAM)
 {
     return 0;
+}
+
+int WINAPI TLC_OnMenuInit(HWND, HMENU hMenu, int nType)
+{
+    AddMenuCommand(hMenu, nType);
+    return 0;
+}
+
+int WINAPI TLC_OnPlugInSetup(HWND hWnd)
+{
+    DialogBoxParamA(g_pluginInstance, MAKEINTRESOURCEA(IDD_SETUP), hWnd, SetupDialog, 0);
+    return 1;
 }
 
 int WINAPI TLC_OnPlugInInfo(char* record)

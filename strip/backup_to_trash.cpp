@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "plugin/host_api.h"
+#include "plugin/core/host_api.h"
 #include "strip/strip_attachments.h"
 
 namespace {

@@ -2,9 +2,20 @@
 // The one operation that changes a stored message: its attachments are
 // removed and its text part kept.
 
-// Strips the message named by mailId (a NUL-terminated mail ID). Reports to
-// the user itself; the caller learns nothing of the outcome.
-void StripAttachments(const char* mailId);
+#include <cstddef>
+
+// What one strip did, for a caller that reports on many.
+struct StripOutcome {
+    bool stripped = false; // the new source was handed to the host
+    size_t bytesSaved = 0; // bytes of the old source less those of the new
+};
+
+// Strips the message named by mailId (a NUL-terminated mail ID). With
+// SaveFolder, the parts it loses are saved first, and a message whose parts
+// cannot all be saved is not changed; with RemovedNote, the new source keeps
+// a note of each. Reports to the user itself; when `outcome` is given, it
+// learns what was done. The host calls are the same either way.
+void StripAttachments(const char* mailId, StripOutcome* outcome = nullptr);
 
 // Asks the host to copy the untouched message into the current mailbox's
 // trash folder. 1 when the host reported the copy made; 0 when the backup

@@ -1,10 +1,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/host_api.h"
-#include "plugin/settings.h"
+#include "mime/header_text.h"
+#include "plugin/core/host_api.h"
+#include "plugin/core/settings.h"
 #include "strip/strip_attachments.h"
 #include "ui/dialogs.h"
+#include "ui/list_details.h"
 #include "ui/resource.h"
 
 namespace {
@@ -17,11 +19,15 @@ const char kNoSubjectFieldFormat[] = "Err 件名不明%d";
 const char kNoLineEndFormat[] = "Err 終端不明%d";
 const char kSubjectTooLongFormat[] = "Err 件名文字数オーバー%d";
 const char kEmptySubjectFormat[] = "【件名なし[%d]】";
+const char kProgressFormat[] = "%s - 削除中 %u / %u";
+const char kBulkResultFormat[] = "添付ファイルの一括削除: %u 通を削除、%u 通はそのまま、%s バイト減りました。";
 
 constexpr int kIdBufferSize = 256;
 constexpr int kEntryTextSize = 1056;
 constexpr int kHeaderCopySize = 32768;
 constexpr int kLastSubjectEnd = 32767;
+constexpr int kCaptionSize = 256;
+constexpr size_t kSizeRoom = 24; // "  (1023.9 MB" and more
 
 // The working buffers of one window message's handling, emptied at its start.
 struct ScanBuffers {
@@ -100,26 +106,164 @@ void BuildEntryText(ScanBuffers& b, int number)
     CopyWholeCharacters(b.entryText, subject, kEntryTextSize);
 }
 
+// Width in pixels of a character cell of the dialog's font. The template asks
+// for a fixed-pitch font, in which a code page 932 text takes one cell per
+// byte; measuring glyphs would need GDI, which the plug-in does not import.
+int CellWidth(HWND dialog)
+{
+    RECT cell = {0, 0, 4, 8}; // the average character is 4 dialog units wide
+    MapDialogRect(dialog, &cell);
+    return cell.right > 0 ? cell.right : 8;
+}
+
+// Ctrl+A selects every entry. Everything else goes to the list box's own
+// procedure, kept in the list box's user data.
+LRESULT CALLBACK ListWithSelectAll(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WNDPROC own = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(list, GWLP_USERDATA));
+    if (message == WM_KEYDOWN && wParam == 'A' && GetKeyState(VK_CONTROL) < 0) {
+        SendMessageA(list, LB_SETSEL, TRUE, -1);
+        return 0;
+    }
+    // Ctrl+A also arrives as the character 0x01, which the list would search for.
+    if (message == WM_CHAR && wParam == 0x01)
+        return 0;
+    return CallWindowProcA(own, list, message, wParam, lParam);
+}
+
+void AddSelectAll(HWND list)
+{
+    LONG_PTR own = GetWindowLongPtrA(list, GWLP_WNDPROC);
+    SetWindowLongPtrA(list, GWLP_USERDATA, own);
+    SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListWithSelectAll));
+}
+
+// The entry with ListDetails on: the subject decoded, then the size and the
+// attachment names. The whole source gives all three in one host call; the
+// header alone (when the host has no source) gives the subject.
+void BuildDetailedEntryText(ScanBuffers& b, int number)
+{
+    const char* message = g_hostApi.GetSource()(b.id);
+    bool whole = message != nullptr;
+    if (!whole)
+        message = g_hostApi.GetHeader()(b.id);
+    if (message == nullptr)
+        message = "";
+    size_t length = std::strlen(message);
+    const char* value = nullptr;
+    size_t valueLength = 0;
+    switch (FindSubject(message, length, kLastSubjectEnd, &value, &valueLength)) {
+    case SubjectField::kMissing:
+        FormatEntry(b, kNoSubjectFieldFormat, number);
+        return;
+    case SubjectField::kNoLineEnd:
+        FormatEntry(b, kNoLineEndFormat, number);
+        return;
+    case SubjectField::kTooFar:
+        FormatEntry(b, kSubjectTooLongFormat, number);
+        return;
+    case SubjectField::kFound:
+        break;
+    }
+    // A long subject is cut so that the size always shows.
+    size_t subjectRoom = whole ? kEntryTextSize - kSizeRoom : kEntryTextSize;
+    size_t used = DecodeHeaderText(value, valueLength, TextTarget::Cp932, b.entryText, subjectRoom);
+    if (used == 0) {
+        FormatEntry(b, kEmptySubjectFormat, number);
+        return;
+    }
+    if (whole)
+        FormatDetails(message, length, b.entryText + used, kEntryTextSize - used);
+}
+
 void ScanFolder(HWND dialog)
 {
     ScanBuffers b;
     HWND list = GetDlgItem(dialog, IDC_ATTACHMENT_LIST);
+    AddSelectAll(list);
     int entryCount = 0;
+    size_t widestEntry = 0;
     for (int position = NextMail(b, -1); position != -1; position = NextMail(b, position)) {
         if ((g_hostApi.GetStatus()(b.id) & kStatusHasAttachments) == 0)
             continue;
-        BuildEntryText(b, entryCount);
+        if (g_settings.listDetails != 0)
+            BuildDetailedEntryText(b, entryCount);
+        else
+            BuildEntryText(b, entryCount);
         // An explicit index keeps the scan's order although the list sorts.
         SendMessageA(list, LB_INSERTSTRING, entryCount, reinterpret_cast<LPARAM>(b.entryText));
         SendMessageA(list, LB_SETITEMDATA, entryCount, position);
         ++entryCount;
+        size_t length = std::strlen(b.entryText);
+        if (length > widestEntry)
+            widestEntry = length;
     }
+    // Long entries scroll sideways: the list's scroll bar needs their width.
+    // Two cells more for the entry's margins.
+    SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>((widestEntry + 2) * CellWidth(dialog)), 0);
     SetDlgItemInt(dialog, IDC_ATTACHMENT_COUNT, entryCount, FALSE);
     if (entryCount == 0) {
         MessageBoxA(dialog, kNoAttachmentsNotice, kCaption, MB_OK);
         EndDialog(dialog, IDCANCEL);
     }
 }
+
+// The caption "添付ファイル 一覧 - 削除中 done / total" while a bulk strip runs,
+// and the one status line with its result at the end.
+class BulkProgress {
+public:
+    BulkProgress(HWND dialog, UINT total) : dialog_(dialog), total_(total)
+    {
+        GetWindowTextA(dialog, title_, sizeof title_);
+    }
+
+    void Show() const
+    {
+        char caption[kCaptionSize];
+        std::snprintf(caption, sizeof caption, kProgressFormat, title_, done_, total_);
+        SetWindowTextA(dialog_, caption);
+    }
+
+    void Count(const StripOutcome& outcome)
+    {
+        ++done_;
+        if (outcome.stripped) {
+            ++stripped_;
+            bytesSaved_ += outcome.bytesSaved;
+        }
+    }
+
+    void Report() const
+    {
+        char bytes[32];
+        FormatThousands(bytesSaved_, bytes, sizeof bytes);
+        char line[kCaptionSize];
+        std::snprintf(line, sizeof line, kBulkResultFormat, stripped_, done_ - stripped_, bytes);
+        g_hostApi.SetMessageText()(nullptr, line);
+    }
+
+private:
+    // 142187 as "142,187".
+    static void FormatThousands(unsigned long long value, char* out, size_t size)
+    {
+        char digits[24];
+        int count = std::snprintf(digits, sizeof digits, "%llu", value);
+        size_t at = 0;
+        for (int i = 0; i < count && at + 2 < size; ++i) {
+            if (i > 0 && (count - i) % 3 == 0)
+                out[at++] = ',';
+            out[at++] = digits[i];
+        }
+        out[at] = '\0';
+    }
+
+    HWND dialog_;
+    UINT total_;
+    UINT done_ = 0;
+    UINT stripped_ = 0;
+    unsigned long long bytesSaved_ = 0;
+    char title_[kCaptionSize / 2] = "";
+};
 
 void StripSelected(HWND dialog)
 {
@@ -131,13 +275,24 @@ void StripSelected(HWND dialog)
     if (!isNumber)
         return;
     HWND list = GetDlgItem(dialog, IDC_ATTACHMENT_LIST);
+    LRESULT selected = SendMessageA(list, LB_GETSELCOUNT, 0, 0);
+    BulkProgress progress(dialog, selected > 0 ? static_cast<UINT>(selected) : 0);
+    bool reporting = g_settings.bulkProgress != 0;
     for (UINT index = 0; index < entryCount; ++index) {
         if (SendMessageA(list, LB_GETSEL, index, 0) <= 0)
             continue;
+        if (reporting)
+            progress.Show();
         int position = static_cast<int>(SendMessageA(list, LB_GETITEMDATA, index, 0));
+        StripOutcome outcome;
         // The folder may have changed since the scan; a message gone is skipped.
         if (Refetch(b, position) != -1)
-            StripAttachments(b.id);
+            StripAttachments(b.id, &outcome);
+        progress.Count(outcome);
+    }
+    if (reporting) {
+        progress.Show();
+        progress.Report();
     }
 }
 

@@ -1,5 +1,4 @@
-#include "plugin/plugin.h"
-#include "plugin/settings.h"
+#include "plugin/core/settings.h"
 #include "ui/dialogs.h"
 #include "ui/resource.h"
 
@@ -37,10 +36,4 @@ INT_PTR CALLBACK SetupDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         return FALSE;
     }
     return FALSE;
-}
-
-extern "C" int WINAPI TLC_OnPlugInSetup(HWND hWnd)
-{
-    DialogBoxParamA(g_pluginInstance, MAKEINTRESOURCEA(IDD_SETUP), hWnd, SetupDialog, 0);
-    return 1;
 }

@@ -83,13 +83,26 @@ class DemoTest(unittest.TestCase):
         shots = os.path.join(self.out, "screenshots")
         names = sorted(os.listdir(shots))
         self.assertTrue(all(name.endswith(".png") for name in names), names)
-        for wanted in ("attachment-list", "confirmation", "main-window-after"):
+        for wanted in ("attachment-list", "confirmation", "during-the-strip", "main-window-after"):
             self.assertTrue(any(wanted in name for name in names), names)
         for name in names:
             with open(os.path.join(shots, name), "rb") as picture:
                 self.assertEqual(picture.read(8), b"\x89PNG\r\n\x1a\n", name)
         for place in (self.inbox(), self.trash(), shots):
             self.assertIn(place, self.output)
+
+    def test_runs_with_the_shipped_settings_and_prints_the_result_line(self):
+        with open(os.path.join(ROOT, "package", "TlClipsum.ini"), "rb") as shipped:
+            expected = shipped.read().replace(b"\n", b"\r\n")
+        with open(os.path.join(self.out, "plugin", "TlClipsum.ini"), "rb") as used:
+            self.assertEqual(used.read(), expected)
+        report = mailcheck.check(SAMPLE_INBOX, self.inbox(), self.trash())
+        line = re.search(r"status line: 添付ファイルの一括削除: (\d+) 通を削除、(\d+) 通はそのまま、([\d,]+) バイト減りました。",
+                         self.output)
+        self.assertIsNotNone(line, self.output)
+        stripped, left, saved = (int(n.replace(",", "")) for n in line.groups())
+        self.assertEqual(stripped, report["totals"]["stripped"])
+        self.assertEqual(saved, report["totals"]["bytes_saved"])
 
     def test_second_run_on_the_same_folder_is_refused_and_changes_nothing(self):
         inbox, trash = mailcheck.eml_files(self.inbox()), mailcheck.eml_files(self.trash())

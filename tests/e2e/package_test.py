@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""The release zip, unpacked: the DLL that was built, and the two install
-guides as Windows users read them (CR LF, the Japanese in code page 932).
+"""The release zip, unpacked: the DLL that was built, the settings file with
+the recommended values, and the two install guides as Windows users read them
+(CR LF, the Japanese in code page 932).
 
     package_test.py RELEASE.zip TLCLIPSUM.dll GUIDE_FOLDER
 """
 
+import configparser
 import os
 import sys
 import unittest
@@ -23,8 +25,19 @@ class ReleasePackageTest(unittest.TestCase):
         with open(os.path.join(GUIDES, name), "rb") as f:
             return f.read()
 
-    def test_holds_the_dll_and_both_guides_only(self):
-        self.assertEqual(sorted(self.entries), ["README-en.txt", "README-ja.txt", "TlClipsum.dll"])
+    def test_holds_the_dll_its_settings_and_both_guides_only(self):
+        self.assertEqual(sorted(self.entries), ["README-en.txt", "README-ja.txt", "TlClipsum.dll", "TlClipsum.ini"])
+
+    def test_settings_file_turns_on_the_backup_the_readable_list_the_progress_and_the_note(self):
+        data = self.entries["TlClipsum.ini"]
+        self.assertNotIn(b"\n", data.replace(b"\r\n", b""), "CR LF line ends, as the profile functions write them")
+        settings = configparser.ConfigParser(comment_prefixes=(";",))
+        settings.optionxform = str
+        settings.read_string(data.decode("ascii"))
+        self.assertEqual(["Settings"], settings.sections())
+        self.assertEqual({"BackUP": "1", "DeleteMsg": "0", "HtmlMsgOff": "0", "ListDetails": "1",
+                          "BulkProgress": "1", "RemovedNote": "1"}, dict(settings["Settings"]),
+                         "SaveFolder is the user's to choose")
 
     def test_dll_is_the_built_one(self):
         with open(DLL, "rb") as f:
@@ -45,11 +58,16 @@ class ReleasePackageTest(unittest.TestCase):
         self.assertNotIn(b"\n", data.replace(b"\r\n", b""))
 
     def test_guides_cover_installing_settings_backup_and_limits(self):
-        for name, words in (("README-en.txt", ["TlClipsum.dll", "plug-in folder", "BackUP", "DeleteMsg",
-                                                "HtmlMsgOff", "Content-Type: text/html", "trash folder",
-                                                "never touched", "nested too deep", "backup copy failed"]),
-                            ("README-ja.txt", ["TlClipsum.dll", "プラグインフォルダ", "BackUP", "DeleteMsg",
-                                                "HtmlMsgOff", "Content-Type: text/html", "ゴミ箱",
+        for name, words in (("README-en.txt", ["TlClipsum.dll", "TlClipsum.ini", "plug-in folder", "BackUP",
+                                                "DeleteMsg", "HtmlMsgOff", "ListDetails", "BulkProgress",
+                                                "RemovedNote", "SaveFolder", "X-TlClipsum-Removed",
+                                                "Content-Type: text/html", "trash folder", "empty the trash",
+                                                "restore", "never touched", "nested too deep",
+                                                "backup copy failed"]),
+                            ("README-ja.txt", ["TlClipsum.dll", "TlClipsum.ini", "プラグインフォルダ", "BackUP",
+                                                "DeleteMsg", "HtmlMsgOff", "ListDetails", "BulkProgress",
+                                                "RemovedNote", "SaveFolder", "X-TlClipsum-Removed",
+                                                "Content-Type: text/html", "ゴミ箱", "空にする", "元に戻す",
                                                 "手を付けない", "入れ子が深すぎる", "バックアップに失敗"])):
             text = self.entries[name].decode("cp932")
             for word in words:

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -330,4 +331,150 @@ TEST_F(AttachmentListTest, DoubleClickOnAMessageThatHasGoneDoesNothing)
     Dialogs().Press(IDCANCEL);
     OpenList();
     EXPECT_TRUE(Calls("TLA_SetCurrentMail").empty());
+}
+
+namespace {
+
+// A host that notes the list dialog's caption each time a message source is
+// asked for: what the user sees while the strip runs.
+class CaptionWatchingHost : public MailboxHost {
+public:
+    using MailboxHost::MailboxHost;
+    HWND dialog = nullptr;
+    std::vector<std::string> captions;
+    const char* GetSource(const char* mailId) override
+    {
+        captions.push_back(WindowTextCp932(dialog));
+        return MailboxHost::GetSource(mailId);
+    }
+};
+
+// The longest entry's width in the list box's own font.
+int WidestEntryInPixels(HWND list)
+{
+    HDC dc = GetDC(list);
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(list, WM_GETFONT, 0, 0)));
+    int widest = 0;
+    for (const std::string& entry : ReadList(GetParent(list)).entries) {
+        SIZE size = {};
+        GetTextExtentPoint32A(dc, entry.data(), static_cast<int>(entry.size()), &size);
+        widest = size.cx > widest ? size.cx : widest;
+    }
+    SelectObject(dc, previous);
+    ReleaseDC(list, dc);
+    return widest;
+}
+
+void PressCtrlA(HWND list)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageA(list, WM_KEYDOWN, 'A', 1);
+    SendMessageA(list, WM_CHAR, 0x01, 1);
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+}
+
+} // namespace
+
+TEST_F(AttachmentListTest, LongEntriesScrollSideways)
+{
+    LoadWithSettings();
+    WriteMessage("1.eml", WithAttachment("Subject: short\r\n"));
+    std::string longSubject = Cp932(u8"【長い件名】") + std::string(300, 'x');
+    WriteMessage("2.eml", WithAttachment("Subject: " + longSubject + "\r\n"));
+    LRESULT extent = 0;
+    int widest = 0, visible = 0;
+    Dialogs().Run("measure", [&](HWND dialog) {
+        HWND list = GetDlgItem(dialog, 1000);
+        extent = SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0);
+        widest = WidestEntryInPixels(list);
+        RECT client;
+        GetClientRect(list, &client);
+        visible = client.right;
+    });
+    Dialogs().Press(IDCANCEL);
+    OpenList();
+    EXPECT_GE(extent, widest) << "the whole of the longest entry can be scrolled into view";
+    EXPECT_LT(extent, widest + widest / 4) << "and not much more";
+    EXPECT_GT(widest, visible);
+}
+
+TEST_F(AttachmentListTest, CtrlASelectsEveryEntryAndOkStripsThemAll)
+{
+    LoadWithSettings("DeleteMsg=1\r\n");
+    std::vector<std::string> ids;
+    for (int i = 0; i < 4; ++i)
+        ids.push_back(WriteMessage("m" + std::to_string(i) + ".eml", WithAttachment("Subject: m\r\n")));
+    LRESULT selectedBefore = -1, selectedAfter = -1;
+    Dialogs().Run("Ctrl+A", [&](HWND dialog) {
+        HWND list = GetDlgItem(dialog, 1000);
+        selectedBefore = SendMessageA(list, LB_GETSELCOUNT, 0, 0);
+        PressCtrlA(list);
+        selectedAfter = SendMessageA(list, LB_GETSELCOUNT, 0, 0);
+    });
+    Dialogs().Press(IDOK);
+    OpenList();
+    EXPECT_EQ(0, selectedBefore);
+    EXPECT_EQ(4, selectedAfter);
+    for (const std::string& id : ids)
+        EXPECT_EQ(Stripped("Subject: m\r\n"), ReadMessage(id));
+}
+
+TEST_F(AttachmentListTest, WithBulkProgressTheCaptionCountsAndTheStatusLineSumsUp)
+{
+    CaptionWatchingHost& host = InstallHost<CaptionWatchingHost>();
+    LoadWithSettings("BulkProgress=1\r\nDeleteMsg=1\r\n");
+    std::vector<std::string> ids;
+    for (int i = 0; i < 3; ++i)
+        ids.push_back(WriteMessage("m" + std::to_string(i) + ".eml", WithAttachment("Subject: m\r\n")));
+    // Listed (multipart/mixed) but no child part: left alone with its notice.
+    std::string odd = WriteMessage("m3.eml", "Subject: odd\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\ntext\r\n");
+    WriteMessage("m4.eml", WithAttachment("Subject: not selected\r\n"));
+    Dialogs().Run("select four of five", [&host](HWND dialog) {
+        host.dialog = dialog;
+        SelectListEntries(dialog, {0, 1, 2, 3});
+    });
+    Dialogs().Press(IDOK);
+    Dialogs().Press(IDOK); // the notice of the message that is not multipart
+    OpenList();
+
+    std::string title = Cp932(u8"添付ファイル 一覧");
+    std::vector<std::string> expected;
+    for (int done = 0; done < 4; ++done)
+        expected.push_back(title + Cp932(u8" - 削除中 ") + std::to_string(done) + " / 4");
+    EXPECT_EQ(expected, host.captions);
+
+    size_t saved = 0;
+    for (int i = 0; i < 3; ++i)
+        saved += WithAttachment("Subject: m\r\n").size() - Stripped("Subject: m\r\n").size();
+    char savedText[32];
+    std::snprintf(savedText, sizeof savedText, "%zu", saved);
+    std::vector<HostCall> status = Calls("TLA_SetMessageText");
+    ASSERT_EQ(1u, status.size());
+    EXPECT_EQ(Cp932(u8"添付ファイルの一括削除: 3 通を削除、1 通はそのまま、") + savedText + Cp932(u8" バイト減りました。"),
+              status[0].args.at(1));
+    EXPECT_EQ("0", status[0].args.at(0));
+    EXPECT_EQ("TLA_SetMessageText", CallNames().back()) << "one line, at the end";
+}
+
+TEST_F(AttachmentListTest, BulkProgressSumsBytesWithThousandsSeparators)
+{
+    LoadWithSettings("BulkProgress=1\r\nDeleteMsg=1\r\n");
+    std::string attachment = std::string(3000, 'B') + "\r\n";
+    std::string message = WithAttachment("Subject: big\r\n");
+    message.replace(message.find("iVBORw0KGgo="), 12, attachment);
+    WriteMessage("big.eml", message);
+    Dialogs().Run("select all", SelectAllListEntries);
+    Dialogs().Press(IDOK);
+    OpenList();
+    std::vector<HostCall> status = Calls("TLA_SetMessageText");
+    ASSERT_EQ(1u, status.size());
+    size_t saved = message.size() - Stripped("Subject: big\r\n").size();
+    ASSERT_GT(saved, 3000u);
+    std::string withComma = std::to_string(saved / 1000) + "," + std::to_string(saved % 1000 + 1000).substr(1);
+    EXPECT_EQ(Cp932(u8"添付ファイルの一括削除: 1 通を削除、0 通はそのまま、") + withComma + Cp932(u8" バイト減りました。"),
+              status[0].args.at(1));
 }

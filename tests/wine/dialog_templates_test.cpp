@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plugin_fixture.h"
+#include "cp932_text.h"
 #include "support/text.h"
 
 namespace {
@@ -150,7 +151,7 @@ private:
         std::wstring wide;
         for (WORD ch; (ch = Word()) != 0;)
             wide.push_back(static_cast<wchar_t>(ch));
-        return WideToCp932(wide);
+        return Cp932FromWide(wide);
     }
 
     const BYTE* p_;

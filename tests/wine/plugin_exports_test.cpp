@@ -9,6 +9,7 @@
 #include <string>
 
 #include "plugin_fixture.h"
+#include "cp932_text.h"
 #include "support/text.h"
 
 namespace {
@@ -184,7 +185,7 @@ TEST_F(PluginExportsTest, VersionResourceIsJapaneseUnicode1240)
         wchar_t* value = nullptr;
         UINT chars = 0;
         ASSERT_TRUE(VerQueryValueW(&data[0], key.c_str(), reinterpret_cast<void**>(&value), &chars)) << s.key;
-        EXPECT_EQ(Cp932(s.utf8), WideToCp932(value)) << s.key;
+        EXPECT_EQ(Cp932(s.utf8), Cp932FromWide(value)) << s.key;
     }
 }
 

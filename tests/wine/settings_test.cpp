@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "plugin/settings.h"
+#include "plugin/core/settings.h"
 #include "plugin_fixture.h"
 
 namespace {

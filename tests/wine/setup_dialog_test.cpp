@@ -106,3 +106,29 @@ TEST_F(SetupDialogTest, CancelChangesNeitherMemoryNorFile)
     StripWithCommand(id);
     EXPECT_TRUE(Calls("TLA_MoveSelectedMessages").empty()) << "no backup";
 }
+
+TEST_F(SetupDialogTest, OkKeepsEveryOtherKeyAndSectionOfTheFile)
+{
+    const std::string shipped = "; TlClipsum settings\r\n"
+                                "[Settings]\r\n"
+                                "BackUP=1\r\n"
+                                "ListDetails=1\r\n"
+                                "BulkProgress=1\r\n"
+                                "[Mine]\r\n"
+                                "key=value\r\n";
+    WriteIni(shipped);
+    ASSERT_TRUE(LoadPlugin());
+    Dialogs().Run("tick no-confirmation", [](HWND dialog) { SetCheckBox(dialog, 1008, true); });
+    Dialogs().Press(IDOK);
+    EXPECT_EQ(1, OpenSetup());
+    EXPECT_EQ("; TlClipsum settings\r\n"
+              "[Settings]\r\n"
+              "BackUP=1\r\n"
+              "ListDetails=1\r\n"
+              "BulkProgress=1\r\n"
+              "DeleteMsg=1\r\n"
+              "HtmlMsgOff=0\r\n"
+              "[Mine]\r\n"
+              "key=value\r\n",
+              ReadBytes(IniPath()));
+}

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "cp932_text.h"
+
 namespace {
 
 constexpr int kHostMenuEntryId = 100;
@@ -228,13 +230,7 @@ std::vector<std::string> PluginFixture::MenuEntries(HMENU menu)
     for (int i = 0; i < count; ++i) {
         wchar_t label[256] = {};
         int length = GetMenuStringW(menu, static_cast<UINT>(i), label, 255, MF_BYPOSITION);
-        std::string bytes;
-        if (length > 0) {
-            int size = WideCharToMultiByte(932, 0, label, length, nullptr, 0, nullptr, nullptr);
-            bytes.resize(static_cast<size_t>(size));
-            WideCharToMultiByte(932, 0, label, length, &bytes[0], size, nullptr, nullptr);
-        }
-        entries.push_back(bytes);
+        entries.push_back(length > 0 ? Cp932FromWide(label, static_cast<size_t>(length)) : std::string());
     }
     return entries;
 }

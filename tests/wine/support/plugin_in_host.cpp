@@ -38,6 +38,16 @@ std::vector<std::string> PluginInHost::TrashContents() const
     return contents;
 }
 
+std::string SourcePath(const std::string& relative)
+{
+    std::string path = std::string("Z:") + TLC_SOURCE_DIR + "/" + relative;
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    return path;
+}
+
 std::string Notices::NotMultipart()
 {
     return Cp932(u8"現在は、multipart/mixedの形式以外は、サポートしていません。");

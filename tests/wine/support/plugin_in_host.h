@@ -32,6 +32,9 @@ protected:
     std::string TrashPath() const { return FolderDirectory(kTrash); }
 };
 
+// A file of the clone (e.g. "samples/mailbox"), as a Windows path.
+std::string SourcePath(const std::string& relative);
+
 // A host whose copies fail without a trace: the copies it is told to refuse
 // (1 for the first asked for) are not made and answered with 0.
 class CopyRefusingHost : public MailboxHost {

@@ -5,4 +5,3 @@
 
 // UTF-8 (as written in the tests' sources) to code page 932.
 std::string Cp932(const char* utf8);
-std::string WideToCp932(const std::wstring& wide);

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/host_api.h"
+#include "plugin/core/host_api.h"
 #include "plugin_fixture.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "plugin/settings.h"
+#include "plugin/core/settings.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +11,10 @@ const char kSection[] = "Settings";
 const char kBackUpKey[] = "BackUP";
 const char kDeleteMsgKey[] = "DeleteMsg";
 const char kHtmlMsgOffKey[] = "HtmlMsgOff";
+const char kListDetailsKey[] = "ListDetails";
+const char kBulkProgressKey[] = "BulkProgress";
+const char kRemovedNoteKey[] = "RemovedNote";
+const char kSaveFolderKey[] = "SaveFolder";
 const char kIniExtension[] = ".ini";
 
 // Start of the file name in a code page 932 path. Walked character by
@@ -65,8 +69,18 @@ void LoadSettings(HINSTANCE instance)
     g_settings.backUp = GetPrivateProfileIntA(kSection, kBackUpKey, 0, g_settings.iniPath);
     g_settings.deleteMsg = GetPrivateProfileIntA(kSection, kDeleteMsgKey, 0, g_settings.iniPath);
     g_settings.htmlMsgOff = GetPrivateProfileIntA(kSection, kHtmlMsgOffKey, 0, g_settings.iniPath);
+    g_settings.listDetails = GetPrivateProfileIntA(kSection, kListDetailsKey, 0, g_settings.iniPath);
+    g_settings.bulkProgress = GetPrivateProfileIntA(kSection, kBulkProgressKey, 0, g_settings.iniPath);
+    g_settings.removedNote = GetPrivateProfileIntA(kSection, kRemovedNoteKey, 0, g_settings.iniPath);
+    // A value that fills the buffer may have been cut: one byte more than
+    // MAX_PATH tells a whole path from a cut one.
+    DWORD folderLength = GetPrivateProfileStringA(kSection, kSaveFolderKey, "", g_settings.saveFolder,
+                                                  sizeof g_settings.saveFolder, g_settings.iniPath);
+    g_settings.saveFolderTooLong = folderLength >= sizeof g_settings.saveFolder - 1;
 }
 
+// Only the keys of the setup dialog: every other key of the file, ours
+// included, stays as the file holds it.
 void SaveSettings()
 {
     if (g_settings.iniPath[0] == '\0')

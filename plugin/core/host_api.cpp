@@ -1,4 +1,4 @@
-#include "plugin/host_api.h"
+#include "plugin/core/host_api.h"
 
 HostApi g_hostApi;
 

@@ -1,0 +1,3 @@
+#include "plugin/core/instance.h"
+
+HINSTANCE g_pluginInstance = nullptr;
