@@ -1,11 +1,7 @@
 #include "report_text.h"
 
-#include "mime/strip_message.h"
-
-#if __has_include("mime/header_text.h")
 #include "mime/header_text.h"
-#define CLIPSUM_HAS_HEADER_DECODER 1
-#endif
+#include "mime/strip_message.h"
 
 #include <cstdio>
 #include <cstring>
@@ -29,8 +25,6 @@ void Copy(const char* from, char* out, std::size_t outSize)
 // else the name parameter of its Content-Type.
 void FileNameOf(const RemovedPart& part, char* out, std::size_t outSize)
 {
-    out[0] = '\0';
-#ifdef CLIPSUM_HAS_HEADER_DECODER
     bool found = part.dispositionField && DecodeParameter(part.dispositionField, strlen(part.dispositionField),
                                                           "filename", TextTarget::Utf8, out, outSize);
     if (!found && part.contentTypeField)
@@ -38,23 +32,13 @@ void FileNameOf(const RemovedPart& part, char* out, std::size_t outSize)
                                 outSize);
     if (!found)
         out[0] = '\0';
-#else
-    (void)part;
-    (void)outSize;
-#endif
-    BlankControls(out);
 }
 
 } // namespace
 
 void DecodeForReport(const char* raw, char* out, std::size_t outSize)
 {
-#ifdef CLIPSUM_HAS_HEADER_DECODER
     DecodeHeaderText(raw, strlen(raw), TextTarget::Utf8, out, outSize);
-#else
-    Copy(raw, out, outSize);
-#endif
-    BlankControls(out);
 }
 
 void ListRemovedParts(const MessageStripper& stripper, MessageOutcome* outcome)

@@ -141,7 +141,10 @@ TEST_F(ClipsumTest, ReportLinesAndSummaryGiveTheSubjectWhatWentAndTheBytesSaved)
                             dir_ / "b.eml", dir_ / "c.eml"});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_NE(result.out.find("a.eml: stripped, "), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("; removed application/vnd.ms-powerpoint"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("; subject \"\xe4\xbc\x9a\xe8\xad\xb0\xe3\x81\xae\xe8\xb3\x87\xe6\x96\x99\"; removed "
+                              "application/vnd.ms-powerpoint \"slides.ppt\"\n"),
+              std::string::npos)
+        << result.out;
     EXPECT_NE(result.out.find("c.eml: stripped, 374 -> 151 bytes; subject \"report\"; removed "
                               "application/octet-stream"),
               std::string::npos)
@@ -159,7 +162,8 @@ TEST_F(ClipsumTest, ReportLinesAndSummaryGiveTheSubjectWhatWentAndTheBytesSaved)
     ASSERT_EQ(json.size(), 3u);
     EXPECT_EQ(json[0].find("{\"path\":\"" + (dir_ / "a.eml").string() + "\",\"outcome\":\"stripped\""), 0u)
         << json[0];
-    EXPECT_NE(json[0].find("\"removed_count\":1,\"removed\":[{\"type\":\"application/vnd.ms-powerpoint\""),
+    EXPECT_NE(json[0].find("\"removed_count\":1,\"removed\":[{\"type\":\"application/vnd.ms-powerpoint\","
+                           "\"filename\":\"slides.ppt\"}]"),
               std::string::npos)
         << json[0];
     EXPECT_NE(json[1].find("\"outcome\":\"left alone\",\"reason\":\"not a multipart message\""), std::string::npos);
