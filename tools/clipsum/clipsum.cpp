@@ -221,6 +221,8 @@ const char* LeftAloneReason(StripStatus status)
         return "out of memory while stripping";
     case StripStatus::Encrypted:
         return "encrypted message";
+    case StripStatus::ReadFailed:
+        return "the file could not be read to its end";
     case StripStatus::Ok:
         break;
     }
