@@ -3,6 +3,7 @@
 // plug-in would store it.
 
 #include "message_file.h"
+#include "message_source.h"
 #include "platform.h"
 
 #include "mime/strip_message.h"
@@ -85,9 +86,11 @@ const char kUsage[] = "Usage: clipsum strip (--in-place | --stdout | --dry-run) 
                       "alone whole.\n"
                       "Only regular files are read: a directory, a named pipe or a device gets an\n"
                       "error line and is never opened for writing. A file that is missing,\n"
-                      "unreadable, empty, larger than 512 MiB or holds a NUL byte is not a message\n"
-                      "clipsum can handle either: it gets an error line, is never changed, and the\n"
-                      "other files are still handled.\n"
+                      "unreadable, empty or holds a NUL byte is not a message clipsum can handle\n"
+                      "either: it gets an error line, is never changed, and the other files are\n"
+                      "still handled. Files are read in pieces, so a large attachment costs no\n"
+                      "memory; only a backup copy (--backup-dir) is made from the whole file in\n"
+                      "memory, and a file larger than 512 MiB gets none and is left unchanged.\n"
                       "\n"
                       "A run that is killed leaves no temporary file for ever: on Linux the new file\n"
                       "has no name until it is complete; elsewhere its name starts with\n"
@@ -230,32 +233,38 @@ const char* LeftAloneReason(StripStatus status)
 }
 
 // Handles a message that stays as it is: --stdout still passes its bytes on.
-void LeaveAlone(const char* path, const FileBytes& message, const char* reason, const Options& options,
+void LeaveAlone(const char* path, MessageSource& message, const char* reason, const Options& options,
                 Summary* summary)
 {
-    if (options.mode == Mode::ToStdout && !WriteAll(stdout, message.data, message.length))
+    if (options.mode == Mode::ToStdout && !message.CopyTo(stdout))
         return FailFile(path, FileError{"cannot write standard output", errno}, summary);
     fprintf(ReportStream(options), "%s: left alone, %s\n", path, reason);
     ++summary->leftAlone;
-    summary->bytesBefore += message.length;
-    summary->bytesAfter += message.length;
+    summary->bytesBefore += message.Length();
+    summary->bytesAfter += message.Length();
 }
 
 // Puts the stripped message where the mode says.
-void StoreStripped(const char* path, const FileBytes& message, const FileFacts& facts, const char* newSource,
+void StoreStripped(const char* path, MessageSource& message, const FileFacts& facts, const char* newSource,
                    std::size_t newLength, const Options& options, TempSweep* sweep, Summary* summary)
 {
     char* copyPath = nullptr;
     FileError error{};
+    FileBytes original{};
     switch (options.mode) {
     case Mode::ToStdout:
         if (!WriteAll(stdout, newSource, newLength))
             return FailFile(path, FileError{"cannot write standard output", errno}, summary);
         break;
     case Mode::InPlace:
-        if (options.backupDir &&
-            !WriteBackupCopy(options.backupDir, path, facts, message.data, message.length, &copyPath, &error))
-            return FailFile(path, error, summary);
+        if (options.backupDir) {
+            bool saved = message.ReadAll(&original, &error) &&
+                         WriteBackupCopy(options.backupDir, path, facts, original.data, original.length, &copyPath,
+                                         &error);
+            FreeFileBytes(&original);
+            if (!saved)
+                return FailFile(path, error, summary);
+        }
         if (!ReplaceFileContents(path, facts, newSource, newLength, sweep, &error)) {
             free(copyPath);
             return FailFile(path, error, summary);
@@ -265,34 +274,16 @@ void StoreStripped(const char* path, const FileBytes& message, const FileFacts& 
     case Mode::Unset:
         break;
     }
-    fprintf(ReportStream(options), "%s: %s, %zu -> %zu bytes", path,
-            options.mode == Mode::DryRun ? "would be stripped" : "stripped", message.length, newLength);
+    fprintf(ReportStream(options), "%s: %s, %llu -> %zu bytes", path,
+            options.mode == Mode::DryRun ? "would be stripped" : "stripped",
+            static_cast<unsigned long long>(message.Length()), newLength);
     if (copyPath)
         fprintf(ReportStream(options), " (original saved as %s)", copyPath);
     fputc('\n', ReportStream(options));
     free(copyPath);
     ++summary->stripped;
-    summary->bytesBefore += message.length;
+    summary->bytesBefore += message.Length();
     summary->bytesAfter += newLength;
-}
-
-// A file of several messages in the mbox format: its first line is an envelope
-// "From " line and another one follows a blank line. The engine would take it
-// for one message, and the others would be lost with its attachments.
-bool IsMailbox(const char* data, std::size_t length)
-{
-    const char* end = data + length;
-    if (length < 5 || memcmp(data, "From ", 5) != 0)
-        return false;
-    for (const char* line = data;;) {
-        const char* newline = static_cast<const char*>(memchr(line, '\n', static_cast<std::size_t>(end - line)));
-        if (!newline)
-            return false;
-        bool blank = newline == line || (newline == line + 1 && line[0] == '\r');
-        line = newline + 1;
-        if (blank && end - line >= 5 && memcmp(line, "From ", 5) == 0)
-            return true;
-    }
 }
 
 // A file its owner may not write is replaced only when asked to (--force):
@@ -306,40 +297,40 @@ void StripFile(const char* path, const Options& options, TempSweep* sweep, Summa
 {
     if (strlen(path) > kMaxPathBytes)
         return FailFile(path, FileError{"path longer than 4096 bytes", 0}, summary);
-    FileBytes message;
+    MessageSource message;
     FileFacts facts;
     FileError error{};
-    if (!ReadWholeFile(path, &message, &facts, &error))
+    if (!message.Open(path, &facts, &error))
         return FailFile(path, error, summary);
 
-    // The engine takes NUL-terminated text: a NUL inside would cut the message short.
-    const char* nul = static_cast<const char*>(memchr(message.data, '\0', message.length));
-    if (message.length == 0) {
-        FailFile(path, FileError{"empty file, not a message", 0}, summary);
-    } else if (nul) {
-        fprintf(stderr, "clipsum: %s: holds a NUL byte at offset %zu, not a text message; refused\n", path,
-                static_cast<std::size_t>(nul - message.data));
+    // The engine reads the file in pieces; the rest is read after it, so that
+    // what is known of the whole file (its length, a NUL byte, several
+    // messages in it) is known before anything is written.
+    MessageStripper stripper;
+    StripStatus status = stripper.Parse(message);
+    if (!message.Finish(&error)) {
+        if (!message.HoldsNul())
+            return FailFile(path, error, summary);
+        fprintf(stderr, "clipsum: %s: holds a NUL byte at offset %llu, not a text message; refused\n", path,
+                static_cast<unsigned long long>(message.NulOffset()));
         ++summary->failed;
-    } else if (IsMailbox(message.data, message.length)) {
+    } else if (message.Length() == 0) {
+        FailFile(path, FileError{"empty file, not a message", 0}, summary);
+    } else if (message.IsMailbox()) {
         LeaveAlone(path, message, "a mailbox (mbox) of several messages, not a message", options, summary);
+    } else if (status != StripStatus::Ok) {
+        LeaveAlone(path, message, LeftAloneReason(status), options, summary);
+    } else if (!options.all && !stripper.HasAttachment()) {
+        LeaveAlone(path, message, "no attachments", options, summary);
+    } else if (options.keepHtml && (stripper.HeaderContains("Content-Type: text/html") || stripper.HasHtmlPart())) {
+        LeaveAlone(path, message, "HTML message kept (--keep-html)", options, summary);
+    } else if ((status = stripper.Reduce()) != StripStatus::Ok) {
+        LeaveAlone(path, message, LeftAloneReason(status), options, summary);
+    } else if (KeptReadOnly(facts, options)) {
+        LeaveAlone(path, message, "read-only file (--force to strip it)", options, summary);
     } else {
-        MessageStripper stripper;
-        StripStatus status = stripper.Parse(message.data);
-        if (status != StripStatus::Ok)
-            LeaveAlone(path, message, LeftAloneReason(status), options, summary);
-        else if (!options.all && !stripper.HasAttachment())
-            LeaveAlone(path, message, "no attachments", options, summary);
-        else if (options.keepHtml && (stripper.HeaderContains("Content-Type: text/html") || stripper.HasHtmlPart()))
-            LeaveAlone(path, message, "HTML message kept (--keep-html)", options, summary);
-        else if ((status = stripper.Reduce()) != StripStatus::Ok)
-            LeaveAlone(path, message, LeftAloneReason(status), options, summary);
-        else if (KeptReadOnly(facts, options))
-            LeaveAlone(path, message, "read-only file (--force to strip it)", options, summary);
-        else
-            StoreStripped(path, message, facts, stripper.NewSource(), stripper.NewLength(), options, sweep,
-                          summary);
+        StoreStripped(path, message, facts, stripper.NewSource(), stripper.NewLength(), options, sweep, summary);
     }
-    FreeFileBytes(&message);
 }
 
 void PrintSummary(const Options& options, const Summary& summary)

@@ -518,6 +518,34 @@ TEST_F(ClipsumTest, BackupCopyKilledHalfWayLeavesNothingUnderItsName)
     EXPECT_EQ(fs::file_size(file), message.size());
 }
 
+// The engine reads a file in pieces and stops at the message's close
+// delimiter; what clipsum knows of the whole file still covers every byte.
+TEST_F(ClipsumTest, WhatIsFoundOfTheWholeFileDoesNotDependOnWhereTheReadsCutIt)
+{
+    const std::size_t firstRead = 256 * 1024 - 1;
+    const std::string envelope = "From sender@example.com Mon Jan  8 09:12:01 2024\n";
+    for (std::size_t shift = 0; shift < 9; ++shift) {
+        SCOPED_TRACE(shift);
+        // The blank line and the next envelope line straddle the end of the first read.
+        std::string mailbox = envelope + kMultipartMessage;
+        mailbox += std::string(firstRead - 4 + shift - mailbox.size(), 'x') + "\n\nFrom other@example.org\n\nbody\n";
+        fs::path box = Put("box.mbox", mailbox);
+        RunResult result = Run({"strip", "--stdout", box});
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_NE(result.err.find("left alone, a mailbox (mbox)"), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, mailbox);
+    }
+
+    std::string message = std::string(kMultipartMessage) + std::string(600000, 'e');
+    message[message.size() - 10] = '\0';
+    fs::path file = Put("nul-after.eml", message);
+    RunResult result = Run({"strip", "--in-place", file});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("holds a NUL byte at offset " + std::to_string(message.size() - 10)), std::string::npos)
+        << result.err;
+    EXPECT_EQ(ReadFile(file), message);
+}
+
 TEST_F(ClipsumTest, FileWithANulByteIsRefusedNotTruncated)
 {
     std::string message = kMultipartMessage;
