@@ -72,9 +72,8 @@ bool SourceWindow::Refill(bool grow)
     return true;
 }
 
-bool SourceWindow::NextLine(LineView& line, std::size_t atLeast)
+bool SourceWindow::NextLineAfter(LineView& line, std::size_t atLeast, std::size_t scanned)
 {
-    std::size_t scanned = 0;
     for (;;) {
         const std::size_t length = scanned + std::strcspn(pos_ + scanned, "\r\n");
         char* stop = pos_ + length;
@@ -102,12 +101,6 @@ bool SourceWindow::NextLine(LineView& line, std::size_t atLeast)
             return false;
         scanned = length;
     }
-}
-
-void SourceWindow::Consume(const LineView& line)
-{
-    const char* next = line.whole ? SkipLineBreak(line.text + line.length) : line.text + line.length;
-    pos_ = data_ + (next - data_);
 }
 
 char SourceWindow::First()

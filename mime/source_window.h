@@ -11,7 +11,9 @@
 // the piece, or past the line and its break.
 
 #include <cstddef>
+#include <cstring>
 
+#include "mime/line_reader.h"
 #include "mime/strip_message.h"
 
 struct LineView {
@@ -35,8 +37,23 @@ public:
 
     // Shows the line at the position; false at the end of the message (also
     // after a failure, which Failure() then names).
-    bool NextLine(LineView& line, std::size_t atLeast);
-    void Consume(const LineView& line);
+    bool NextLine(LineView& line, std::size_t atLeast)
+    {
+        // Most lines end inside the window, with a byte after their break (the
+        // LF of a CR LF is never waited for).
+        const std::size_t length = std::strcspn(pos_, "\r\n");
+        if (pos_ + length + 1 < end_ && pos_[length] != '\0') {
+            line = LineView{pos_, length, true};
+            return true;
+        }
+        return NextLineAfter(line, atLeast, length);
+    }
+
+    void Consume(const LineView& line)
+    {
+        const char* next = line.whole ? SkipLineBreak(line.text + line.length) : line.text + line.length;
+        pos_ = data_ + (next - data_);
+    }
 
     // The byte at the position; '\0' at the end of the message.
     char First();
@@ -48,6 +65,9 @@ public:
     const char* Rest() const { return pos_; }
 
 private:
+    // NextLine when the line may go on beyond the bytes held; the first
+    // scanned bytes of it hold no line break.
+    bool NextLineAfter(LineView& line, std::size_t atLeast, std::size_t scanned);
     // Moves what is unread to the front and reads once into the room behind
     // it, or, with the buffer full, makes it twice as large.
     bool Refill(bool grow);

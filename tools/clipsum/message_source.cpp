@@ -135,26 +135,22 @@ bool MessageSource::Read(char* buffer, std::size_t capacity, std::size_t& got)
     }
     LookForMailbox(buffer, got);
     length_ += got;
+    ended_ = got == 0;
     return true;
 }
 
 bool MessageSource::Finish(FileError* error)
 {
+    // What is left after the message's close delimiter is mostly a line break.
+    char rest[16 * 1024];
+    std::size_t got = 1;
+    while (!ended_ && !readError_.what && Read(rest, sizeof rest, got) && got > 0) {
+    }
     if (holdsNul_ || readError_.what) {
         *error = readError_;
         return false;
     }
-    char* rest = static_cast<char*>(malloc(kCopyBytes));
-    if (!rest)
-        return Fail(error, "not enough memory to read it", 0);
-    std::size_t got;
-    bool read;
-    while ((read = Read(rest, kCopyBytes, got)) && got > 0) {
-    }
-    free(rest);
-    if (!read)
-        *error = readError_;
-    return read;
+    return true;
 }
 
 bool MessageSource::CopyTo(FILE* out)

@@ -56,6 +56,7 @@ private:
 
     FILE* file_ = nullptr;
     std::uint64_t length_ = 0;
+    bool ended_ = false; // a read has found the end of the file
     bool holdsNul_ = false;
     std::uint64_t nulOffset_ = 0;
     bool mailbox_ = false;
