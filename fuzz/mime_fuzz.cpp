@@ -1,12 +1,15 @@
 // Feeds arbitrary bytes through the strip sequence as the plug-in runs it:
 // parse, the HTML header test, reduction, serialization, destruction. Each
-// input runs twice more: once with one of its allocations refused, so that the
-// failure paths are fuzzed too, and once through a tree that keeps every body
-// line, whose reduction must come out the same. Beyond the sanitizers' own
+// input runs three times more: once with one of its allocations refused, so
+// that the failure paths are fuzzed too, once through a tree that keeps every
+// body line, whose reduction must come out the same, and once read in pieces
+// (split where the input says, through a small window), which must give the
+// same bytes as the whole text. Beyond the sanitizers' own
 // checks it traps when anything stays allocated or an outcome contradicts itself.
 // The same bytes also go through the header text decoder, as a subject and as
 // a field with parameters, into buffers of every kind of size.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -34,10 +37,62 @@ void Check(bool condition)
         __builtin_trap();
 }
 
-StripStatus StripOnce(const char* source, std::string& stripped)
+// Hands the input out in two reads split at split, then in reads of step bytes.
+class PiecesSource : public ByteSource {
+public:
+    PiecesSource(const std::string& text, std::size_t split, std::size_t step) : text_(text), split_(split), step_(step) {}
+
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override
+    {
+        std::size_t size = at_ < split_ ? split_ - at_ : step_;
+        size = std::min({size, capacity, text_.size() - at_});
+        std::memcpy(buffer, text_.data() + at_, size);
+        at_ += size;
+        got = size;
+        return true;
+    }
+
+private:
+    const std::string& text_;
+    std::size_t split_;
+    std::size_t step_;
+    std::size_t at_ = 0;
+};
+
+struct Outcome {
+    StripStatus status;
+    std::string stripped;
+    std::string caption;
+    std::vector<std::uint64_t> sizes;
+};
+
+Outcome StripInPieces(const std::string& source, std::size_t split, std::size_t step, std::size_t window)
+{
+    PiecesSource pieces(source, split, step);
+    MessageStripper stripper(PartListing::Removed);
+    Outcome outcome{stripper.Parse(pieces, window), {}, {}, {}};
+    if (outcome.status == StripStatus::NotMultipart && stripper.NoticeCaption())
+        outcome.caption = stripper.NoticeCaption();
+    for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i)
+        outcome.sizes.push_back(stripper.RemovedPartAt(i).decodedSize);
+    if (outcome.status == StripStatus::Ok && !stripper.HeaderContains("Content-Type: text/html")) {
+        outcome.status = stripper.Reduce();
+        if (outcome.status == StripStatus::Ok)
+            outcome.stripped.assign(stripper.NewSource(), stripper.NewLength());
+    }
+    return outcome;
+}
+
+StripStatus StripOnce(const char* source, std::string& stripped, Outcome* outcome = nullptr)
 {
     MessageStripper stripper(PartListing::Removed);
     StripStatus status = stripper.Parse(source);
+    if (outcome) {
+        if (status == StripStatus::NotMultipart && stripper.NoticeCaption())
+            outcome->caption = stripper.NoticeCaption();
+        for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i)
+            outcome->sizes.push_back(stripper.RemovedPartAt(i).decodedSize);
+    }
     if (status == StripStatus::NotMultipart) {
         // Stored lines hold at most two bytes per source byte (LF becomes CR LF).
         const char* caption = stripper.NoticeCaption();
@@ -66,6 +121,10 @@ StripStatus StripOnce(const char* source, std::string& stripped)
     }
     if (status != StripStatus::Ok)
         Check(stripper.NewSource() == nullptr);
+    if (outcome) {
+        outcome->status = status;
+        outcome->stripped = stripped;
+    }
     return status;
 }
 
@@ -117,7 +176,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     allocationNumber = 0;
     failingAllocation = 0;
     mime::SetAllocationGate(CountAllocation);
-    StripOnce(source.c_str(), stripped);
+    Outcome whole{};
+    StripOnce(source.c_str(), stripped, &whole);
     const long allocations = allocationNumber;
     Check(mime::LiveBlocks() == 0 && MimePart::partCount == -1);
 
@@ -130,6 +190,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(mime::LiveBlocks() == 0 && MimePart::partCount == -1);
     }
     mime::SetAllocationGate(nullptr);
+
+    // The window holds a prefix of what the whole text has left unread.
+    const std::size_t split = size == 0 ? 0 : (data[0] * 131u + data[size - 1]) % (size + 1);
+    const Outcome pieces = StripInPieces(source, split, 1 + size % 7, 2 + size % 61);
+    Check(pieces.status == whole.status && pieces.stripped == whole.stripped && pieces.sizes == whole.sizes);
+    Check(whole.caption.compare(0, pieces.caption.size(), pieces.caption) == 0);
+    Check(mime::LiveBlocks() == 0 && MimePart::partCount == -1);
 
     // A reduced message is never empty: it keeps its Content-Type line.
     if (!stripped.empty())

@@ -1,32 +1,70 @@
 #include "mime/allocator.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace mime {
 
 AllocationGate allocationGate = nullptr;
 
 namespace {
+
 std::size_t liveBlocks = 0;
+std::size_t liveBytes = 0;
+std::size_t peakBytes = 0;
+
+// Each block carries its size in front, so that a release knows what it gives
+// back; the header keeps the block as aligned as malloc's.
+constexpr std::size_t kHeaderSize = alignof(std::max_align_t);
+
+void Count(std::size_t added, std::size_t removed)
+{
+    liveBytes = liveBytes - removed + added;
+    if (liveBytes > peakBytes)
+        peakBytes = liveBytes;
 }
+
+std::size_t SizeOf(void* block)
+{
+    std::size_t size;
+    std::memcpy(&size, static_cast<char*>(block) - kHeaderSize, sizeof size);
+    return size;
+}
+
+void* Record(void* raw, std::size_t size)
+{
+    std::memcpy(raw, &size, sizeof size);
+    return static_cast<char*>(raw) + kHeaderSize;
+}
+
+} // namespace
 
 void* Allocate(std::size_t size)
 {
-    if (!MayAllocate())
+    if (!MayAllocate() || size > SIZE_MAX - kHeaderSize)
         return nullptr;
-    void* block = std::malloc(size);
-    if (block)
-        ++liveBlocks;
-    return block;
+    void* raw = std::malloc(size + kHeaderSize);
+    if (!raw)
+        return nullptr;
+    ++liveBlocks;
+    Count(size, 0);
+    return Record(raw, size);
 }
 
 void* Reallocate(void* block, std::size_t size)
 {
     if (!block)
         return Allocate(size);
-    if (!MayAllocate())
+    if (!MayAllocate() || size > SIZE_MAX - kHeaderSize)
         return nullptr;
-    return std::realloc(block, size);
+    const std::size_t old = SizeOf(block);
+    void* raw = std::realloc(static_cast<char*>(block) - kHeaderSize, size + kHeaderSize);
+    if (!raw)
+        return nullptr;
+    Count(size, old);
+    return Record(raw, size);
 }
 
 void Release(void* block)
@@ -34,7 +72,8 @@ void Release(void* block)
     if (!block)
         return;
     --liveBlocks;
-    std::free(block);
+    Count(0, SizeOf(block));
+    std::free(static_cast<char*>(block) - kHeaderSize);
 }
 
 void SetAllocationGate(AllocationGate gate)
@@ -45,6 +84,21 @@ void SetAllocationGate(AllocationGate gate)
 std::size_t LiveBlocks()
 {
     return liveBlocks;
+}
+
+std::size_t LiveBytes()
+{
+    return liveBytes;
+}
+
+std::size_t PeakBytes()
+{
+    return peakBytes;
+}
+
+void ResetPeakBytes()
+{
+    peakBytes = liveBytes;
 }
 
 } // namespace mime

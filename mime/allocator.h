@@ -34,4 +34,10 @@ void SetAllocationGate(AllocationGate gate);
 // Blocks obtained and not yet released: 0 once everything built has been freed.
 std::size_t LiveBlocks();
 
+// Bytes asked for and not yet released, and the most there have been since
+// the last ResetPeakBytes: what a parse holds at its worst.
+std::size_t LiveBytes();
+std::size_t PeakBytes();
+void ResetPeakBytes();
+
 } // namespace mime

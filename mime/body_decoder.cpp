@@ -66,6 +66,65 @@ std::size_t BodyDecoder::MeasureLine(const char* line, std::size_t length)
     return Line<false>(line, length, nullptr);
 }
 
+std::size_t BodyDecoder::MeasurePiece(const char* piece, std::size_t length, bool starts, bool ends)
+{
+    if (encoding_ != TransferEncoding::QuotedPrintable) {
+        if (starts)
+            return MeasureLine(piece, length);
+        // Base64 keeps no state per line, and the identity counts every byte.
+        const bool first = firstLine_;
+        firstLine_ = true;
+        const std::size_t counted = MeasureLine(piece, length);
+        firstLine_ = first;
+        return counted;
+    }
+    std::size_t counted = 0;
+    if (starts) {
+        if (!firstLine_ && !softBreak_)
+            counted += 2;
+        firstLine_ = false;
+        heldBlanks_ = 0;
+        heldEscape_ = 0;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = piece[i];
+        if (IsBlank(c)) {
+            // "=X " decodes no escape: both count as written.
+            if (heldEscape_ == 2) {
+                counted += 2;
+                heldEscape_ = 0;
+            }
+            ++heldBlanks_;
+            continue;
+        }
+        if (heldEscape_ == 1 && heldBlanks_ == 0 && HexValue(c) >= 0) {
+            heldEscape_ = 2;
+            continue;
+        }
+        if (heldEscape_ == 2 && HexValue(c) >= 0) {
+            ++counted;
+            heldEscape_ = 0;
+            continue;
+        }
+        counted += static_cast<std::size_t>(heldEscape_) + heldBlanks_;
+        heldEscape_ = 0;
+        heldBlanks_ = 0;
+        if (c == '=')
+            heldEscape_ = 1;
+        else
+            ++counted;
+    }
+    if (ends) {
+        // Blanks at the end were added in transport; a last "=" is the soft break.
+        softBreak_ = heldEscape_ == 1;
+        if (heldEscape_ == 2)
+            counted += 2;
+        heldBlanks_ = 0;
+        heldEscape_ = 0;
+    }
+    return counted;
+}
+
 template <bool Write>
 std::size_t BodyDecoder::Line(const char* line, std::size_t length, char* out)
 {

@@ -31,6 +31,12 @@ public:
     // Like DecodeLine, but only counts the bytes.
     std::size_t MeasureLine(const char* line, std::size_t length);
 
+    // MeasureLine for a line given in pieces, so that a line too long to hold
+    // is measured as it streams past: starts says the piece begins the line,
+    // ends that the line ends behind it. The pieces of a line count together
+    // what MeasureLine counts for it whole.
+    std::size_t MeasurePiece(const char* piece, std::size_t length, bool starts, bool ends);
+
     // Base64 with characters outside its alphabet, or bits left over at the
     // end; everything that could be decoded has been.
     bool Broken() const { return broken_ || (encoding_ == TransferEncoding::Base64 && bitCount_ >= 6); }
@@ -46,4 +52,9 @@ private:
     bool broken_ = false;
     std::uint32_t bits_ = 0;   // base64: bits not yet written
     int bitCount_ = 0;
+    // quoted-printable, within a line given in pieces: bytes not yet counted
+    // because what follows decides them. Blanks count only if more than
+    // blanks follows; "=" may begin an escape or be the soft break.
+    std::size_t heldBlanks_ = 0;
+    int heldEscape_ = 0; // 0, or 1 for "=", 2 for "=" and a hex digit
 };

@@ -1,28 +1,5 @@
 #include "mime/line_reader.h"
 
-std::int32_t ReadLine(const char*& cursor, char* buffer, std::int32_t max)
-{
-    if (*cursor == '\0' || max < 1)
-        return 0;
-    const std::size_t room = static_cast<std::size_t>(max) - 1;
-    const std::size_t contentLength = LineContentLength(cursor);
-    const bool hasLineBreak = cursor[contentLength] != '\0';
-    std::size_t stored;
-    if (contentLength < room || (contentLength == room && !hasLineBreak)) {
-        std::memcpy(buffer, cursor, contentLength);
-        stored = contentLength;
-        if (hasLineBreak)
-            buffer[stored++] = '\n';
-        cursor = SkipLineBreak(cursor + contentLength);
-    } else {
-        std::memcpy(buffer, cursor, room);
-        stored = room;
-        cursor += room;
-    }
-    buffer[stored] = '\0';
-    return static_cast<std::int32_t>(stored);
-}
-
 char* NextParam(char* position, char*& name, char*& value)
 {
     position += std::strspn(position, " \t\r\n;");

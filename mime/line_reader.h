@@ -7,13 +7,6 @@
 #include <cstdint>
 #include <cstring>
 
-// Copies the line at cursor into buffer (max characters, terminator included,
-// max >= 1) with its line break turned into one LF, and advances cursor behind
-// it. Returns the number of characters stored; 0 when the text is used up.
-// A line that does not fit comes in pieces: the characters left over stay
-// under the cursor for the next call, so no character is lost.
-std::int32_t ReadLine(const char*& cursor, char* buffer, std::int32_t max);
-
 // Takes the next name=value parameter from a header field's parameter section,
 // cutting the text in place. Returns where the following parameter begins
 // (possibly the terminating NUL), or null when no equals sign is left.

@@ -5,6 +5,7 @@
 #include "mime/allocator.h"
 #include "mime/body_decoder.h"
 #include "mime/line_reader.h"
+#include "mime/source_window.h"
 
 std::int32_t MimePart::partCount = -1;
 
@@ -69,11 +70,71 @@ bool AwaitsParameter(const char* field, std::size_t length)
     return end > 0 && field[end - 1] == ';' && StartsWithNoCase(field, length, kContentTypeField);
 }
 
-bool IsUnindentedParameter(const char* line)
+// The line at the window's position follows a Content-Type field that awaits
+// a parameter: is it that parameter, written without indentation?
+template <class Window>
+bool IsUnindentedParameter(Window& window)
 {
-    const std::size_t contentLength = LineContentLength(line);
-    return contentLength > 0 && !IsFoldingBlank(line[0]) && !HoldsColon(line, contentLength) &&
-           !StartsWithDashes(line, contentLength);
+    LineView line;
+    if (!window.NextLine(line, 3) || line.length == 0 || IsFoldingBlank(line.text[0]) ||
+        StartsWithDashes(line.text, line.length) || HoldsColon(line.text, line.length))
+        return false;
+    // A parameter is stored with the field, so it may be held whole.
+    return line.whole || (window.NextLine(line, kWholeLine) && !HoldsColon(line.text, line.length));
+}
+
+// The whole message in memory, NUL-terminated: it never refills, so every line
+// it shows is whole.
+class TextWindow {
+public:
+    explicit TextWindow(const char* text) : pos_(text) {}
+
+    bool NextLine(LineView& line, std::size_t)
+    {
+        if (*pos_ == '\0')
+            return false;
+        line = LineView{pos_, LineContentLength(pos_), true};
+        return true;
+    }
+
+    void Consume(const LineView& line) { pos_ = SkipLineBreak(line.text + line.length); }
+
+    char First() const { return *pos_; }
+
+    const char* Position() const { return pos_; }
+
+private:
+    const char* pos_;
+};
+
+// What a body line is to the part that reads it.
+enum class LineKind {
+    Text,
+    OpensPart,   // a delimiter of the part's own boundary
+    ClosesParts, // the part's own close delimiter
+    Parent,      // a delimiter of the enclosing part: given back to it
+    Undecided,   // shown in pieces, and only its rest can tell (padding so far)
+};
+
+// The line shows at least 4 bytes beyond the longer boundary when not whole,
+// so that all but a line of padding is told from what is shown.
+LineKind Classify(const LineView& line, const char* own, std::size_t ownLength, const char* parent,
+                  std::size_t parentLength)
+{
+    if (!StartsWithDashes(line.text, line.length))
+        return LineKind::Text;
+    const char* rest = line.text + 2;
+    const std::size_t restLength = line.length - 2;
+    if (own && restLength >= ownLength && std::memcmp(rest, own, ownLength) == 0) {
+        const char* after = rest + ownLength;
+        const std::size_t afterLength = restLength - ownLength;
+        if (IsTransportPadding(after, afterLength))
+            return line.whole ? LineKind::OpensPart : LineKind::Undecided;
+        if (afterLength >= 2 && after[0] == '-' && after[1] == '-' &&
+            IsTransportPadding(after + 2, afterLength - 2))
+            return line.whole ? LineKind::ClosesParts : LineKind::Undecided;
+    }
+    return IsParentDelimiter(line.text, line.length, parent, parentLength) ? LineKind::Parent : LineKind::Text;
 }
 
 const char* TextOf(const LineNode* line)
@@ -104,36 +165,32 @@ struct MimePart::LineBuffer {
     char* data;
     std::size_t capacity;
 
-    // Reads one whole line into the buffer at offset, its line break made CR LF.
-    // length receives the stored length, 0 when the text is used up.
-    bool ReadWholeLine(const char*& cursor, std::size_t offset, std::size_t& length)
+    // Reads one whole line into the buffer at offset, its line break made CR LF,
+    // taking it from the window in pieces if need be. length receives the
+    // stored length, 0 when the message is used up.
+    template <class Window>
+    bool ReadWholeLine(Window& window, std::size_t offset, std::size_t& length)
     {
+        LineView line;
+        if (!window.NextLine(line, 1)) {
+            length = 0;
+            return true;
+        }
         std::size_t end = offset;
         for (;;) {
-            if (capacity - end < 4 && !Grow())
-                return false;
-            // Two bytes stay spare: LF may become CR LF, a last line gains CR LF.
-            const std::size_t room = capacity - end - 2;
-            const std::int32_t max = room > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(room);
-            const std::int32_t stored = ReadLine(cursor, data + end, max);
-            end += static_cast<std::size_t>(stored);
-            if (stored > 0 && data[end - 1] == '\n') {
-                data[end - 1] = '\r';
-                data[end++] = '\n';
-                break;
+            // Room for the piece, CR LF and the terminator.
+            while (capacity - end < line.length + 3) {
+                if (!Grow())
+                    return false;
             }
-            if (*cursor == '\0') {
-                if (end == offset) {
-                    length = 0;
-                    return true;
-                }
-                data[end++] = '\r';
-                data[end++] = '\n';
+            std::memcpy(data + end, line.text, line.length);
+            end += line.length;
+            window.Consume(line);
+            if (line.whole || !window.NextLine(line, 1))
                 break;
-            }
-            if (!Grow())
-                return false;
         }
+        data[end++] = '\r';
+        data[end++] = '\n';
         data[end] = '\0';
         length = end - offset;
         return true;
@@ -206,16 +263,32 @@ void MimePart::FreeChain(MimePart* part)
 StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines,
                             BodySizes bodySizes)
 {
+    TextWindow window(cursor);
+    const StripStatus status = ParseWith(window, parentBoundary, bodyLines, bodySizes);
+    cursor = window.Position();
+    return status;
+}
+
+StripStatus MimePart::Parse(SourceWindow& window, BodyLines bodyLines, BodySizes bodySizes)
+{
+    return ParseWith(window, nullptr, bodyLines, bodySizes);
+}
+
+template <class Window>
+StripStatus MimePart::ParseWith(Window& window, const char* parentBoundary, BodyLines bodyLines,
+                                BodySizes bodySizes)
+{
     ParseContext context{{static_cast<char*>(mime::Allocate(kInitialLineBufferSize)), kInitialLineBufferSize},
                          bodyLines, bodySizes};
     if (!context.buffer.data)
         return StripStatus::OutOfMemory;
-    const StripStatus status = ParseLevel(cursor, parentBoundary, 0, true, context);
+    const StripStatus status = ParseLevel(window, parentBoundary, 0, true, context);
     mime::Release(context.buffer.data);
     return status;
 }
 
-StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary, int level, bool isFirstChild,
+template <class Window>
+StripStatus MimePart::ParseLevel(Window& window, const char* parentBoundary, int level, bool isFirstChild,
                                  ParseContext& context)
 {
     LineBuffer& buffer = context.buffer;
@@ -227,13 +300,15 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
     decodedSize = 0;
 
     const std::size_t parentLength = parentBoundary ? std::strlen(parentBoundary) : 0;
+    // The first body line when the header ends at a line that is no field:
+    // it is in the line buffer, already read.
+    std::size_t pendingLength = 0;
 
     // Header mode, up to the first blank line. A delimiter line of the
     // enclosing part here is a header line too.
     for (;;) {
-        const char* lineStart = cursor;
         std::size_t length;
-        if (!buffer.ReadWholeLine(cursor, 0, length))
+        if (!buffer.ReadWholeLine(window, 0, length))
             return StripStatus::OutOfMemory;
         if (length == 0)
             return StripStatus::Ok;
@@ -248,21 +323,21 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
         // fields never hides the rest of them.
         if ((level > 0 || boundary) && !HoldsColon(buffer.data, length - 2) &&
             !IsParentDelimiter(buffer.data, length - 2, parentBoundary, parentLength)) {
-            cursor = lineStart;
             headerEndedByText = true;
+            pendingLength = length - 2;
             break;
         }
         for (;;) {
-            while (IsFoldingBlank(*cursor)) {
+            while (IsFoldingBlank(window.First())) {
                 std::size_t continuationLength;
-                if (!buffer.ReadWholeLine(cursor, length, continuationLength))
+                if (!buffer.ReadWholeLine(window, length, continuationLength))
                     return StripStatus::OutOfMemory;
                 length += continuationLength;
             }
-            if (!AwaitsParameter(buffer.data, length) || !IsUnindentedParameter(cursor))
+            if (!AwaitsParameter(buffer.data, length) || !IsUnindentedParameter(window))
                 break;
             std::size_t parameterLength;
-            if (!buffer.ReadWholeLine(cursor, length, parameterLength))
+            if (!buffer.ReadWholeLine(window, length, parameterLength))
                 return StripStatus::OutOfMemory;
             length += parameterLength;
         }
@@ -276,68 +351,109 @@ StripStatus MimePart::ParseLevel(const char*& cursor, const char* parentBoundary
         }
     }
 
-    // Body mode. Lines go straight from the source into their nodes.
+    // Body mode. Lines go straight from the window into their nodes; a line of
+    // a body that is not kept is never held whole, only scanned.
     const bool keepsBody = context.bodyLines == BodyLines::All || isFirstChild || boundary || IsTextCandidate();
     const std::size_t ownLength = boundary ? std::strlen(boundary) : 0;
+    const std::size_t shown = keepsBody ? kWholeLine : 4 + (ownLength > parentLength ? ownLength : parentLength);
     const bool entriesAreDigest = boundary && NamesMediaType("multipart", "digest");
     const bool measures = context.bodySizes == BodySizes::Measure;
     BodyDecoder measure(measures ? EncodingOfField(TextOf(FindField("Content-Transfer-Encoding:")))
                                  : TransferEncoding::Identity);
     MimePart* lastChild = nullptr;
+    bool pending = headerEndedByText;
     for (;;) {
-        const char* line = cursor;
-        if (*line == '\0')
-            return StripStatus::Ok;
-        const std::size_t contentLength = LineContentLength(line);
-        cursor = SkipLineBreak(line + contentLength);
-        if (StartsWithDashes(line, contentLength)) {
-            const char* rest = line + 2;
-            const std::size_t restLength = contentLength - 2;
-            const bool startsWithOwn =
-                boundary && restLength >= ownLength && std::memcmp(rest, boundary, ownLength) == 0;
-            if (startsWithOwn && IsTransportPadding(rest + ownLength, restLength - ownLength)) {
-                if (level == kMaxNestingDepth)
-                    return StripStatus::TooDeep;
-                auto* child = new (std::nothrow) MimePart;
-                if (!child)
-                    return StripStatus::OutOfMemory;
-                (lastChild ? lastChild->next : firstChild) = child;
-                lastChild = child;
-                child->digestEntry = entriesAreDigest;
-                const StripStatus status = child->ParseLevel(cursor, boundary, level + 1, child == firstChild, context);
-                if (status != StripStatus::Ok)
-                    return status;
-                ++partCount;
-                continue;
-            }
-            if (startsWithOwn && restLength >= ownLength + 2 && rest[ownLength] == '-' && rest[ownLength + 1] == '-' &&
-                IsTransportPadding(rest + ownLength + 2, restLength - ownLength - 2)) {
-                return parentBoundary ? ReadEpilogue(cursor, parentBoundary, parentLength) : StripStatus::Ok;
-            }
-            if (IsParentDelimiter(line, contentLength, parentBoundary, parentLength)) {
-                // The enclosing part's delimiter: give the line back to it.
-                cursor = line;
+        LineView line;
+        if (pending) {
+            line = LineView{buffer.data, pendingLength, true};
+        } else {
+            // Most lines: text, shown whole. (A copy of its own keeps the line in registers.)
+            LineView text;
+            if (!window.NextLine(text, shown))
                 return StripStatus::Ok;
+            while (text.whole && !StartsWithDashes(text.text, text.length)) {
+                if (keepsBody && !body.AppendLine(text.text, text.length))
+                    return StripStatus::OutOfMemory;
+                if (measures)
+                    decodedSize += measure.MeasureLine(text.text, text.length);
+                window.Consume(text);
+                if (!window.NextLine(text, shown))
+                    return StripStatus::Ok;
+            }
+            line = text;
+        }
+        LineKind kind = StartsWithDashes(line.text, line.length)
+                            ? Classify(line, boundary, ownLength, parentBoundary, parentLength)
+                            : LineKind::Text;
+        if (kind == LineKind::Undecided) {
+            // A delimiter followed by more padding than the window holds.
+            if (!window.NextLine(line, kWholeLine))
+                return StripStatus::Ok;
+            kind = Classify(line, boundary, ownLength, parentBoundary, parentLength);
+        }
+        if (kind == LineKind::Parent)
+            return StripStatus::Ok; // the line is left for the enclosing part
+        if (kind != LineKind::Text) {
+            if (!pending)
+                window.Consume(line);
+            pending = false;
+            if (kind == LineKind::ClosesParts)
+                return parentBoundary ? ReadEpilogue(window, parentBoundary, parentLength) : StripStatus::Ok;
+            if (level == kMaxNestingDepth)
+                return StripStatus::TooDeep;
+            auto* child = new (std::nothrow) MimePart;
+            if (!child)
+                return StripStatus::OutOfMemory;
+            (lastChild ? lastChild->next : firstChild) = child;
+            lastChild = child;
+            child->digestEntry = entriesAreDigest;
+            const StripStatus status = child->ParseLevel(window, boundary, level + 1, child == firstChild, context);
+            if (status != StripStatus::Ok)
+                return status;
+            ++partCount;
+            continue;
+        }
+        if (line.whole) {
+            if (keepsBody && !body.AppendLine(line.text, line.length))
+                return StripStatus::OutOfMemory;
+            if (measures)
+                decodedSize += measure.MeasureLine(line.text, line.length);
+            if (!pending)
+                window.Consume(line);
+            pending = false;
+            continue;
+        }
+        // A line longer than the window, in a body that is not kept: measured
+        // piece by piece as it passes.
+        bool starts = true;
+        for (;;) {
+            if (measures)
+                decodedSize += measure.MeasurePiece(line.text, line.length, starts, line.whole);
+            starts = false;
+            window.Consume(line);
+            if (line.whole)
+                break;
+            if (!window.NextLine(line, 1)) {
+                if (measures)
+                    decodedSize += measure.MeasurePiece(nullptr, 0, false, true);
+                break;
             }
         }
-        if (keepsBody && !body.AppendLine(line, contentLength))
-            return StripStatus::OutOfMemory;
-        if (measures)
-            decodedSize += measure.MeasureLine(line, contentLength);
     }
 }
 
-StripStatus MimePart::ReadEpilogue(const char*& cursor, const char* parentBoundary, std::size_t parentLength)
+template <class Window>
+StripStatus MimePart::ReadEpilogue(Window& window, const char* parentBoundary, std::size_t parentLength)
 {
+    // Epilogue lines are stored, so they are shown whole.
     for (;;) {
-        const char* line = cursor;
-        if (*line == '\0')
+        LineView line;
+        if (!window.NextLine(line, kWholeLine))
             return StripStatus::Ok;
-        const std::size_t contentLength = LineContentLength(line);
-        if (EndsEpilogue(line, contentLength, parentBoundary, parentLength))
+        if (EndsEpilogue(line.text, line.length, parentBoundary, parentLength))
             return StripStatus::Ok;
-        cursor = SkipLineBreak(line + contentLength);
-        if (!epilogue.AppendLine(line, contentLength))
+        window.Consume(line);
+        if (!epilogue.AppendLine(line.text, line.length))
             return StripStatus::OutOfMemory;
     }
 }

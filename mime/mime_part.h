@@ -10,6 +10,8 @@
 #include "mime/line_list.h"
 #include "mime/strip_message.h"
 
+class SourceWindow;
+
 // What Parse keeps of the body lines: all of them, or only those that
 // StripToText can carry up. A part that is not its parent's first child, has
 // no boundary and whose Content-Type line does not name text/plain is never
@@ -69,6 +71,10 @@ public:
     StripStatus Parse(const char*& cursor, const char* parentBoundary, BodyLines bodyLines = BodyLines::All,
                       BodySizes bodySizes = BodySizes::Skip);
 
+    // The same parse over a message read in pieces; stops early, with Ok, when
+    // the window fails (the window then names the failure).
+    StripStatus Parse(SourceWindow& window, BodyLines bodyLines, BodySizes bodySizes);
+
     // The part and its subtree as message source, NUL-terminated, on the
     // engine's allocator (release with mime::Release); length receives its
     // length. Null when out of memory.
@@ -115,10 +121,14 @@ private:
     struct LineBuffer;
     struct ParseContext;
 
-    StripStatus ParseLevel(const char*& cursor, const char* parentBoundary, int level, bool isFirstChild,
+    template <class Window>
+    StripStatus ParseWith(Window& window, const char* parentBoundary, BodyLines bodyLines, BodySizes bodySizes);
+    template <class Window>
+    StripStatus ParseLevel(Window& window, const char* parentBoundary, int level, bool isFirstChild,
                            ParseContext& context);
     bool ReadContentType(char* field);
-    StripStatus ReadEpilogue(const char*& cursor, const char* parentBoundary, std::size_t parentLength);
+    template <class Window>
+    StripStatus ReadEpilogue(Window& window, const char* parentBoundary, std::size_t parentLength);
     bool CarryHeadersUp(const MimePart& textPart);
     bool CarryBodyUp(const MimePart& textPart);
 };

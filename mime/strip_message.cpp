@@ -5,6 +5,7 @@
 #include "mime/allocator.h"
 #include "mime/line_reader.h"
 #include "mime/mime_part.h"
+#include "mime/source_window.h"
 #include "mime/removed_note.h"
 
 namespace {
@@ -122,11 +123,23 @@ bool DescribeLeaves(const MimePart& part, const MimePart* kept, RemovedPart* rec
     return true;
 }
 
+// Bodies are kept only to be listed; sizes are measured only for a listing.
+BodyLines BodyLinesFor(PartListing listing)
+{
+    return listing == PartListing::RemovedWithBodies ? BodyLines::All : BodyLines::ForReduction;
+}
+
+BodySizes BodySizesFor(PartListing listing)
+{
+    return listing == PartListing::None ? BodySizes::Skip : BodySizes::Measure;
+}
+
 } // namespace
 
 MessageStripper::MessageStripper(PartListing listing)
     : root_(nullptr),
       cursor_(nullptr),
+      restCopy_(nullptr),
       newSource_(nullptr),
       newLength_(0),
       listing_(listing),
@@ -148,6 +161,8 @@ void MessageStripper::Discard()
     mime::Release(newSource_);
     newSource_ = nullptr;
     newLength_ = 0;
+    mime::Release(restCopy_);
+    restCopy_ = nullptr;
     for (std::size_t i = 0; i < removedCount_; ++i) {
         mime::Release(const_cast<char*>(removed_[i].mediaType));
         mime::Release(const_cast<char*>(removed_[i].savedAs));
@@ -179,9 +194,38 @@ StripStatus MessageStripper::Parse(const char* source)
     root_ = new (std::nothrow) MimePart;
     if (!root_)
         return parseStatus_ = StripStatus::OutOfMemory;
-    parseStatus_ = root_->Parse(cursor_, nullptr,
-                                listing_ == PartListing::RemovedWithBodies ? BodyLines::All : BodyLines::ForReduction,
-                                listing_ == PartListing::None ? BodySizes::Skip : BodySizes::Measure);
+    return Judge(root_->Parse(cursor_, nullptr, BodyLinesFor(listing_), BodySizesFor(listing_)));
+}
+
+StripStatus MessageStripper::Parse(ByteSource& source, std::size_t windowBytes)
+{
+    Discard();
+    cursor_ = nullptr;
+    SourceWindow window(source);
+    if (!window.Start(windowBytes))
+        return parseStatus_ = StripStatus::OutOfMemory;
+    root_ = new (std::nothrow) MimePart;
+    if (!root_)
+        return parseStatus_ = StripStatus::OutOfMemory;
+    StripStatus status = root_->Parse(window, BodyLinesFor(listing_), BodySizesFor(listing_));
+    if (window.Failure() != StripStatus::Ok)
+        status = window.Failure();
+    if (status == StripStatus::Ok && !root_->firstChild && root_->headers.head == root_->headers.tail) {
+        // The notice caption may be what the parse left unread.
+        const std::size_t size = std::strlen(window.Rest()) + 1;
+        restCopy_ = static_cast<char*>(mime::Allocate(size));
+        if (!restCopy_)
+            status = StripStatus::OutOfMemory;
+        else
+            std::memcpy(restCopy_, window.Rest(), size);
+        cursor_ = restCopy_;
+    }
+    return Judge(status);
+}
+
+StripStatus MessageStripper::Judge(StripStatus parsed)
+{
+    parseStatus_ = parsed;
     if (parseStatus_ != StripStatus::Ok) {
         Discard();
         return parseStatus_;
@@ -225,6 +269,22 @@ bool MessageStripper::HeaderContains(const char* needle) const
             return true;
     }
     return false;
+}
+
+std::size_t MessageStripper::CopyHeader(char* out, std::size_t outSize) const
+{
+    if (outSize == 0)
+        return 0;
+    std::size_t length = 0;
+    for (const LineNode* line = root_ ? root_->headers.head : nullptr; line; line = line->next) {
+        const auto lineLength = static_cast<std::size_t>(line->length);
+        if (lineLength >= outSize - length)
+            break;
+        std::memcpy(out + length, line->text, lineLength);
+        length += lineLength;
+    }
+    out[length] = '\0';
+    return length;
 }
 
 bool MessageStripper::HasHtmlPart() const

@@ -7,6 +7,7 @@
 // Usage:
 //   MessageStripper s;
 //   switch (s.Parse(source)) { ... }       // Ok: multipart, may be reduced
+//                                          // (source: the whole text, or a ByteSource read in pieces)
 //   if (keepHtml && (s.HeaderContains("Content-Type: text/html") || s.HasHtmlPart())) leave it;
 //   if (s.Reduce() == StripStatus::Ok) use s.NewSource(), s.NewLength();
 //
@@ -24,7 +25,27 @@ enum class StripStatus {
     TooDeep,      // nested deeper than kMaxNestingDepth: left alone
     OutOfMemory,  // an allocation failed: everything built is freed, left alone
     Encrypted,    // a part is encrypted: its text cannot be told from the rest, left alone
+    ReadFailed,   // the ByteSource reported an error: everything built is freed, left alone
 };
+
+// A message read in pieces, for a caller that does not hold it whole (a file).
+// The parse asks for more bytes as it goes and keeps only a window of them,
+// the header lines and the body lines it may keep.
+class ByteSource {
+public:
+    // Copies the next bytes of the message into buffer, at most capacity
+    // (never 0); got receives how many, 0 at the end of the message. False on
+    // an error, which ends the parse with ReadFailed. A NUL byte ends the
+    // message, as it ends the text given whole.
+    virtual bool Read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
+
+protected:
+    ~ByteSource() = default;
+};
+
+// The bytes a parse in pieces reads at a time. It grows only for a line that is
+// stored (a header field, a body line that may be kept) and longer than that.
+constexpr std::size_t kWindowBytes = 256 * 1024;
 
 // Levels of nesting below the root that a message may have (the root is level 0).
 constexpr int kMaxNestingDepth = 64;
@@ -66,6 +87,15 @@ public:
     // A null source is answered NotMultipart, with no caption.
     StripStatus Parse(const char* source);
 
+    // Parses the message that source hands out in pieces: the same result as
+    // Parse of the whole text, byte for byte, without holding what is dropped.
+    // ReadFailed when source reports an error. source is not used afterwards;
+    // the notice caption is then a copy of what the parse left unread of its
+    // last window.
+    // windowBytes is the size the window starts with; tests make it small so
+    // that every line is read in pieces.
+    StripStatus Parse(ByteSource& source, std::size_t windowBytes = kWindowBytes);
+
     // After Parse answered NotMultipart: the caption for the notice, that is the
     // rest of the first "Subject:" header line (case-sensitive search, the last
     // header line left out), or the unread rest of the source when the header
@@ -74,6 +104,11 @@ public:
 
     // True when the parsed header lines contain needle (case-sensitive).
     bool HeaderContains(const char* needle) const;
+
+    // After Parse: the message's header lines as stored (CR LF line ends, the
+    // blank line last), as much as fits outSize bytes with a NUL; their length.
+    // Empty when the parse kept no tree (nested too deep, out of memory).
+    std::size_t CopyHeader(char* out, std::size_t outSize) const;
 
     // After Parse answered Ok: whether a part of the tree is declared text/html.
     bool HasHtmlPart() const;
@@ -106,9 +141,12 @@ public:
 private:
     void Discard();
     bool RecordRemovedParts();
+    // The multipart, encryption and listing steps after a parse that gave parsed.
+    StripStatus Judge(StripStatus parsed);
 
     MimePart* root_;
     const char* cursor_;
+    char* restCopy_; // the notice caption of a parse in pieces
     char* newSource_;
     std::size_t newLength_;
     PartListing listing_;

@@ -45,6 +45,7 @@ void StripSource(MessageStripper& stripper, const char* privateId, const char* s
     case StripStatus::TooDeep:
     case StripStatus::OutOfMemory:
     case StripStatus::Encrypted:
+    case StripStatus::ReadFailed:
         ShowCannotProcess();
         return;
     }

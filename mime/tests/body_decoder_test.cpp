@@ -2,6 +2,7 @@
 // Python's base64 and quopri modules (seeded random bytes; a UTF-8 text with
 // CR LF line ends).
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,46 @@ TEST(BodyDecoderTest, BrokenBase64IsDecodedAsFarAsItGoesAndReported)
 TEST(BodyDecoderTest, QuotedPrintableKeepsWhatIsNotAnEscape)
 {
     EXPECT_EQ(Decode(TransferEncoding::QuotedPrintable, {"a=4", "=ZZb=3D  ", "soft=", "end"}), "a=4\r\n=ZZb=\r\nsoftend");
+}
+
+// What MeasureLine counts for each line, given whole, and the same lines given
+// in pieces cut at one point, or byte by byte.
+void ExpectPiecesMeasureAsWhole(TransferEncoding encoding, const std::vector<std::string>& lines)
+{
+    BodyDecoder whole(encoding);
+    std::vector<std::size_t> expected;
+    for (const std::string& line : lines)
+        expected.push_back(whole.MeasureLine(line.data(), line.size()));
+    std::size_t longest = 0;
+    for (const std::string& line : lines)
+        longest = std::max(longest, line.size());
+    for (std::size_t cut = 0; cut <= longest + 1; ++cut) {
+        BodyDecoder twoPieces(encoding);
+        BodyDecoder bytes(encoding);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const std::string& line = lines[i];
+            const std::size_t at = std::min(cut, line.size());
+            std::size_t measured = twoPieces.MeasurePiece(line.data(), at, true, false);
+            measured += twoPieces.MeasurePiece(line.data() + at, line.size() - at, false, true);
+            EXPECT_EQ(measured, expected[i]) << "line " << i << " cut at " << cut;
+            if (cut > 0)
+                continue;
+            std::size_t byByte = bytes.MeasurePiece(line.data(), 0, true, false);
+            for (char c : line)
+                byByte += bytes.MeasurePiece(&c, 1, false, false);
+            byByte += bytes.MeasurePiece(nullptr, 0, false, true);
+            EXPECT_EQ(byByte, expected[i]) << "line " << i << " byte by byte";
+        }
+    }
+}
+
+TEST(BodyDecoderTest, ALineMeasuredInPiecesCountsAsWhole)
+{
+    ExpectPiecesMeasureAsWhole(TransferEncoding::QuotedPrintable, kTextQuotedPrintable);
+    ExpectPiecesMeasureAsWhole(TransferEncoding::QuotedPrintable,
+                               {"a=4", "=ZZb=3D  ", "soft=", "end", "= \t=41", "x=  ", "=4=", "=4 x", "==41=", "", "\t "});
+    ExpectPiecesMeasureAsWhole(TransferEncoding::Base64, kRandomBase64);
+    ExpectPiecesMeasureAsWhole(TransferEncoding::Identity, {"one", "", "two"});
 }
 
 TEST(BodyDecoderTest, TheEncodingIsReadFromItsField)

@@ -6,63 +6,6 @@
 
 namespace {
 
-// Every line that ReadLine delivers from text with a buffer of max characters.
-std::vector<std::string> ReadAll(const char* text, std::int32_t max)
-{
-    std::vector<std::string> lines;
-    std::vector<char> buffer(static_cast<std::size_t>(max));
-    const char* cursor = text;
-    for (;;) {
-        const std::int32_t count = ReadLine(cursor, buffer.data(), max);
-        if (count == 0)
-            break;
-        EXPECT_LE(count, max - 1);
-        EXPECT_EQ(buffer[static_cast<std::size_t>(count)], '\0');
-        lines.emplace_back(buffer.data(), static_cast<std::size_t>(count));
-    }
-    EXPECT_EQ(*cursor, '\0');
-    return lines;
-}
-
-TEST(ReadLine, EveryKindOfLineBreakComesBackAsOneLf)
-{
-    EXPECT_EQ(ReadAll("ab\r\nde\rfg\n\nhi", 100), (std::vector<std::string>{"ab\n", "de\n", "fg\n", "\n", "hi"}));
-    EXPECT_EQ(ReadAll("\n\r", 100), (std::vector<std::string>{"\n", "\n"}));
-    EXPECT_EQ(ReadAll("\r\r\n", 100), (std::vector<std::string>{"\n", "\n"}));
-}
-
-TEST(ReadLine, StaysOnTheTerminatorAtTheEnd)
-{
-    const char* text = "hi";
-    const char* cursor = text;
-    char buffer[8] = "xxxxxxx";
-    EXPECT_EQ(ReadLine(cursor, buffer, 8), 2);
-    EXPECT_EQ(cursor, text + 2);
-    EXPECT_EQ(ReadLine(cursor, buffer, 8), 0);
-    EXPECT_EQ(ReadLine(cursor, buffer, 8), 0);
-    EXPECT_EQ(cursor, text + 2);
-
-    const char* empty = "";
-    cursor = empty;
-    EXPECT_EQ(ReadLine(cursor, buffer, 8), 0);
-    EXPECT_EQ(cursor, empty);
-    EXPECT_STREQ(buffer, "hi");
-}
-
-TEST(ReadLine, LinesAtTheLimitOfTheBuffer)
-{
-    EXPECT_EQ(ReadAll("abd\ne", 5), (std::vector<std::string>{"abd\n", "e"}));
-    // max - 1 characters without a line break still fit whole.
-    EXPECT_EQ(ReadAll("abcd", 5), (std::vector<std::string>{"abcd"}));
-}
-
-TEST(ReadLine, AnOverlongLineComesInPiecesWithoutLosingACharacter)
-{
-    EXPECT_EQ(ReadAll("abcdefg\r\nh", 4), (std::vector<std::string>{"abc", "def", "g\n", "h"}));
-    // The content fills the buffer exactly: its line break follows on its own.
-    EXPECT_EQ(ReadAll("abcd\r\nxy", 5), (std::vector<std::string>{"abcd", "\n", "xy"}));
-}
-
 struct Param {
     std::string name;
     std::string value;

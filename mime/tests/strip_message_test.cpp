@@ -1,5 +1,7 @@
 #include <pthread.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -353,6 +355,96 @@ TEST_F(StripMessageTest, ALongLineInTheTextIsKeptWhole)
                     longLine, "--b", "", std::string(70000, 'a'), "--b--"}));
     ASSERT_EQ(outcome.status, StripStatus::Ok);
     EXPECT_EQ(outcome.source, Crlf({longHeader, "Content-Type: text/plain", "", longLine}));
+}
+
+// A file that cannot be read is left alone, wherever the error comes before
+// the message's close delimiter (nothing after it is needed).
+TEST_F(StripMessageTest, AReadErrorEndsTheStripWithNothingBuilt)
+{
+    for (std::size_t failAt = 0; failAt < kMessage.rfind("------=_outer--"); ++failAt) {
+        PiecesSource source(kMessage, {5}, failAt);
+        MessageStripper stripper(PartListing::Removed);
+        ASSERT_EQ(stripper.Parse(source, 8), StripStatus::ReadFailed) << "error after " << failAt << " bytes";
+        EXPECT_EQ(stripper.Reduce(), StripStatus::ReadFailed);
+        EXPECT_EQ(stripper.NewSource(), nullptr);
+        EXPECT_EQ(stripper.RemovedPartCount(), 0u);
+        EXPECT_EQ(mime::LiveBlocks(), 0u);
+    }
+}
+
+TEST_F(StripMessageTest, LinesLongerThanTheWindowAreKeptWholeOrDroppedUnheld)
+{
+    const std::string longLine(70000, 'w');
+    const std::string longHeader = "X-Long: " + std::string(70000, 'h') + "\r\n\t" + std::string(70000, 'f');
+    const std::string message =
+        Crlf({longHeader, "Content-Type: multipart/mixed; boundary=b", "", "--b", "Content-Type: text/plain", "",
+              longLine, "--b", "Content-Type: image/png", "", std::string(70000, 'a'), "--b " + std::string(70000, ' '),
+              "Content-Type: image/png", "", "--b" + std::string(70000, ' ') + "x", "--b--"});
+    const Outcome whole = Strip(message);
+    ASSERT_EQ(whole.status, StripStatus::Ok);
+    EXPECT_EQ(whole.source, Crlf({longHeader, "Content-Type: text/plain", "", longLine}));
+    for (std::size_t window : {std::size_t{64}, std::size_t{4096}}) {
+        PiecesSource source(message, {1000});
+        MessageStripper stripper;
+        ASSERT_EQ(stripper.Parse(source, window), StripStatus::Ok);
+        ASSERT_EQ(stripper.Reduce(), StripStatus::Ok);
+        EXPECT_EQ(std::string(stripper.NewSource(), stripper.NewLength()), whole.source) << "window " << window;
+    }
+}
+
+// Hands out a message whose attachment is one line of size bytes, made as
+// it is read: the test never holds it.
+class OneLineAttachment : public ByteSource {
+public:
+    explicit OneLineAttachment(std::uint64_t size) : size_(size) {}
+
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override
+    {
+        got = 0;
+        while (got < capacity && part_ < 3) {
+            if (part_ == 1) {
+                const std::uint64_t left = size_ - at_;
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, capacity - got));
+                std::memset(buffer + got, 'Q', n);
+                got += n;
+                at_ += n;
+            } else {
+                const std::string& text = part_ == 0 ? head_ : tail_;
+                const std::size_t n = std::min(text.size() - static_cast<std::size_t>(at_), capacity - got);
+                std::memcpy(buffer + got, text.data() + at_, n);
+                got += n;
+                at_ += n;
+            }
+            if (at_ == (part_ == 0 ? head_.size() : part_ == 1 ? size_ : tail_.size())) {
+                ++part_;
+                at_ = 0;
+            }
+        }
+        return true;
+    }
+
+private:
+    const std::string head_ = Crlf({kMixedHeader, "Subject: big", "", "--b", "Content-Type: text/plain", "", "words",
+                                    "--b", "Content-Type: application/zip", "Content-Transfer-Encoding: base64", ""});
+    const std::string tail_ = "\r\n--b--\r\n";
+    std::uint64_t size_;
+    std::uint64_t at_ = 0;
+    int part_ = 0;
+};
+
+TEST_F(StripMessageTest, AnAttachmentOnOneGigabyteLineIsReadInBoundedMemory)
+{
+    const std::uint64_t size = std::uint64_t{1} << 30;
+    OneLineAttachment source(size);
+    mime::ResetPeakBytes();
+    MessageStripper stripper(PartListing::Removed);
+    ASSERT_EQ(stripper.Parse(source), StripStatus::Ok);
+    ASSERT_EQ(stripper.RemovedPartCount(), 1u);
+    EXPECT_EQ(stripper.RemovedPartAt(0).decodedSize, size / 4 * 3);
+    ASSERT_EQ(stripper.Reduce(), StripStatus::Ok);
+    EXPECT_EQ(std::string(stripper.NewSource(), stripper.NewLength()),
+              Crlf({"Content-Type: text/plain", "Subject: big", "", "words"}));
+    EXPECT_LT(mime::PeakBytes(), std::size_t{1} << 20);
 }
 
 TEST_F(StripMessageTest, AnyFailedAllocationEndsTheStripCleanly)

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "mime/allocator.h"
 #include "mime/mime_part.h"
+#include "mime/strip_message.h"
 
 // Every test ends by checking that the engine freed all it built.
 class EngineTest : public ::testing::Test {
@@ -93,3 +95,44 @@ private:
         return failing;
     }
 };
+
+// Hands a text out in pieces: the sizes of the reads in turn, the last one
+// repeated (a read never gives more than the window has room for). Reports an
+// error instead of any read once failAt bytes have been handed out.
+class PiecesSource : public ByteSource {
+public:
+    PiecesSource(const std::string& text, std::vector<std::size_t> sizes, std::size_t failAt = std::string::npos)
+        : text_(text), sizes_(std::move(sizes)), failAt_(failAt)
+    {
+    }
+
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override
+    {
+        if (at_ >= failAt_)
+            return false;
+        std::size_t size = sizes_.empty() ? capacity : sizes_[next_ < sizes_.size() ? next_ : sizes_.size() - 1];
+        ++next_;
+        size = std::min({size, capacity, text_.size() - at_});
+        if (failAt_ > at_)
+            size = std::min(size, failAt_ - at_);
+        std::memcpy(buffer, text_.data() + at_, size);
+        at_ += size;
+        got = size;
+        return true;
+    }
+
+private:
+    const std::string& text_;
+    std::vector<std::size_t> sizes_;
+    std::size_t failAt_;
+    std::size_t at_ = 0;
+    std::size_t next_ = 0;
+};
+
+// The two reads of a text split at split: all of it at once when split is 0.
+inline std::vector<std::size_t> SplitAt(std::size_t split)
+{
+    if (split == 0)
+        return {};
+    return {split, std::string::npos};
+}

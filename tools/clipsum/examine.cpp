@@ -6,11 +6,14 @@
 
 #include "mime/strip_message.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 constexpr std::size_t kMaxDateBytes = 128;
+// A message's header is looked at this far for its Subject and Date.
+constexpr std::size_t kMaxHeaderCopyBytes = 256 * 1024;
 // A Subject is read this far before decoding: more than a report line can show.
 constexpr std::size_t kMaxRawSubjectBytes = 1024;
 
@@ -31,6 +34,8 @@ const char* LeftAloneReason(StripStatus status)
         return "out of memory while stripping";
     case StripStatus::Encrypted:
         return "encrypted message";
+    case StripStatus::ReadFailed:
+        return "could not be read";
     case StripStatus::Ok:
         break;
     }
@@ -70,6 +75,22 @@ bool OldEnough(const char* data, std::size_t length, const Filters& filters, Mes
     return true;
 }
 
+// After the parse: what the tree decides.
+void Decide(StripStatus status, const Filters& filters, MessageStripper* stripper, MessageOutcome* outcome)
+{
+    if (status != StripStatus::Ok)
+        return LeaveAlone(outcome, LeftAloneReason(status));
+    if (!filters.all && !stripper->HasAttachment())
+        return LeaveAlone(outcome, "no attachments");
+    if (filters.keepHtml && (stripper->HeaderContains("Content-Type: text/html") || stripper->HasHtmlPart()))
+        return LeaveAlone(outcome, "HTML message kept (--keep-html)");
+    if ((status = stripper->Reduce()) != StripStatus::Ok)
+        return LeaveAlone(outcome, LeftAloneReason(status));
+    outcome->verdict = Verdict::Strip;
+    outcome->bytesAfter = stripper->NewLength();
+    ListRemovedParts(*stripper, outcome);
+}
+
 } // namespace
 
 void ExamineMessage(const char* data, std::size_t length, const Filters& filters, MessageStripper* stripper,
@@ -92,18 +113,29 @@ void ExamineMessage(const char* data, std::size_t length, const Filters& filters
     if (filters.olderThanSet && !OldEnough(data, length, filters, outcome))
         return;
 
-    StripStatus status = stripper->Parse(data);
-    if (status != StripStatus::Ok)
-        return LeaveAlone(outcome, LeftAloneReason(status));
-    if (!filters.all && !stripper->HasAttachment())
-        return LeaveAlone(outcome, "no attachments");
-    if (filters.keepHtml && (stripper->HeaderContains("Content-Type: text/html") || stripper->HasHtmlPart()))
-        return LeaveAlone(outcome, "HTML message kept (--keep-html)");
-    if ((status = stripper->Reduce()) != StripStatus::Ok)
-        return LeaveAlone(outcome, LeftAloneReason(status));
-    outcome->verdict = Verdict::Strip;
-    outcome->bytesAfter = stripper->NewLength();
-    ListRemovedParts(*stripper, outcome);
+    Decide(stripper->Parse(data), filters, stripper, outcome);
+}
+
+void ExamineParsed(StripStatus status, std::size_t length, const Filters& filters, MessageStripper* stripper,
+                   MessageOutcome* outcome)
+{
+    outcome->verdict = Verdict::LeaveAlone;
+    outcome->reason = nullptr;
+    outcome->bytesBefore = length;
+    outcome->bytesAfter = length;
+    outcome->removedCount = 0;
+    char* header = static_cast<char*>(malloc(kMaxHeaderCopyBytes));
+    if (!header)
+        return LeaveAlone(outcome, LeftAloneReason(StripStatus::OutOfMemory));
+    const std::size_t headerLength = stripper->CopyHeader(header, kMaxHeaderCopyBytes);
+    ReadSubject(header, headerLength, outcome);
+    const bool oldEnough = !filters.olderThanSet || OldEnough(header, headerLength, filters, outcome);
+    free(header);
+    if (length < filters.minSize)
+        return LeaveAlone(outcome, "smaller than --min-size");
+    if (!oldEnough)
+        return;
+    Decide(status, filters, stripper, outcome);
 }
 
 void KeepAfterAll(MessageOutcome* outcome, const char* reason)

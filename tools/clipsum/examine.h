@@ -44,5 +44,11 @@ struct MessageOutcome {
 void ExamineMessage(const char* data, std::size_t length, const Filters& filters, MessageStripper* stripper,
                     MessageOutcome* outcome);
 
+// Decides on a message that stripper has parsed (with status) from a source
+// read in pieces, length bytes in all: its header is read from the parsed tree.
+enum class StripStatus;
+void ExamineParsed(StripStatus status, std::size_t length, const Filters& filters, MessageStripper* stripper,
+                   MessageOutcome* outcome);
+
 // Turns a Strip verdict into LeaveAlone for reason (a read-only file, say).
 void KeepAfterAll(MessageOutcome* outcome, const char* reason);

@@ -1,5 +1,6 @@
 // A message kept as a file of its own: a .eml file, or a Maildir message.
 
+#include "message_source.h"
 #include "run.h"
 
 #include "mime/strip_message.h"
@@ -17,7 +18,7 @@ bool NameStatesSize(const char* path)
 }
 
 // Puts the stripped message where the mode says; false with error set when it fails.
-bool StoreStripped(const char* path, const FileBytes& message, const FileFacts& facts, const char* newSource,
+bool StoreStripped(const char* path, MessageSource& message, const FileFacts& facts, const char* newSource,
                    std::size_t newLength, const Run& run, char** copyPath, FileError* error)
 {
     const StripOptions& options = *run.options;
@@ -31,11 +32,18 @@ bool StoreStripped(const char* path, const FileBytes& message, const FileFacts& 
         return true;
     case Mode::InPlace:
         if (options.backupDir) {
+            // The copy is made from the whole file, read again: the parse held
+            // no more of it than the text it keeps.
+            FileBytes original{};
             ContentHash hash;
             HashBytes(&hash, newSource, newLength);
-            if (!WriteBackupCopy(options.backupDir, path, facts, Content{message.data, message.length, nullptr, 0},
-                                 copyPath, error) ||
-                !RecordBackup(run.backupLog, "file", hash, *copyPath, path, error))
+            const bool saved =
+                message.ReadAll(&original, error) &&
+                WriteBackupCopy(options.backupDir, path, facts, Content{original.data, original.length, nullptr, 0},
+                                copyPath, error) &&
+                RecordBackup(run.backupLog, "file", hash, *copyPath, path, error);
+            FreeFileBytes(&original);
+            if (!saved)
                 return false;
         }
         return ReplaceFileContents(path, facts, stripped, run.sweep, error);
@@ -46,25 +54,26 @@ bool StoreStripped(const char* path, const FileBytes& message, const FileFacts& 
     return true;
 }
 
-void Examine(const char* path, const FileBytes& message, const FileFacts& facts, bool inMaildir, const Run& run)
+void Examine(const char* path, MessageSource& message, MessageStripper& stripper, StripStatus status,
+             const FileFacts& facts, bool inMaildir, const Run& run)
 {
     const StripOptions& options = *run.options;
     MessageRef where{path, 0, 0};
-    MessageStripper stripper(PartListing::Removed);
+    const auto length = static_cast<std::size_t>(message.Length());
     MessageOutcome outcome{};
-    ExamineMessage(message.data, message.length, options.filters, &stripper, &outcome);
+    ExamineParsed(status, length, options.filters, &stripper, &outcome);
     if (outcome.verdict == Verdict::Strip && KeptReadOnly(facts, options))
         KeepAfterAll(&outcome, kReadOnlyReason);
     char* copyPath = nullptr;
     FileError error{};
     if (outcome.verdict != Verdict::Strip) {
-        if (options.mode == Mode::ToStdout && !WriteAll(stdout, message.data, message.length))
-            return ReportFailure(run.reporter, where, FileError{"cannot write standard output", errno}, message.length);
+        if (options.mode == Mode::ToStdout && !message.CopyTo(stdout))
+            return ReportFailure(run.reporter, where, FileError{"cannot write standard output", errno}, length);
         return ReportOutcome(run.reporter, where, outcome, nullptr);
     }
     if (!StoreStripped(path, message, facts, stripper.NewSource(), stripper.NewLength(), run, &copyPath, &error)) {
         free(copyPath);
-        return ReportFailure(run.reporter, where, error, message.length);
+        return ReportFailure(run.reporter, where, error, length);
     }
     if (inMaildir && NameStatesSize(path))
         ++run.reporter->sizeInName;
@@ -81,7 +90,6 @@ void StripPath(const char* path, bool inMaildir, const Run& run)
     MessageRef where{path, 0, 0};
     if (strlen(path) > kMaxPathBytes)
         return ReportFailure(run.reporter, where, FileError{"path longer than 4096 bytes", 0}, 0);
-    FileBytes message;
     FileFacts facts;
     FileError error{};
     FILE* file = OpenMessageFile(path, &facts, &error);
@@ -94,20 +102,23 @@ void StripPath(const char* path, bool inMaildir, const Run& run)
         fclose(file);
         return ReportFailure(run.reporter, where, FileError{"cannot read", errno}, 0);
     }
-    if (!ReadOpenFile(file, &message, &error))
-        return ReportFailure(run.reporter, where, error, 0);
 
-    const char* nul = static_cast<const char*>(memchr(message.data, '\0', message.length));
-    if (message.length == 0) {
-        ReportFailure(run.reporter, where, FileError{"empty file, not a message", 0}, 0);
-    } else if (nul) {
+    // The engine reads the file in pieces: a large attachment passes through
+    // and is never held.
+    MessageSource message;
+    message.Adopt(file);
+    MessageStripper stripper(PartListing::Removed);
+    const StripStatus status = stripper.Parse(message);
+    if (!message.Finish(&error)) {
+        const auto read = static_cast<std::size_t>(message.Length());
+        if (!message.HoldsNul())
+            return ReportFailure(run.reporter, where, error, read);
         char detail[96];
-        snprintf(detail, sizeof detail, "holds a NUL byte at offset %zu, not a text message; refused",
-                 static_cast<std::size_t>(nul - message.data));
-        ReportFailure(run.reporter, where, FileError{"holds a NUL byte, not a text message", 0}, message.length,
-                      detail);
-    } else {
-        Examine(path, message, facts, inMaildir, run);
+        snprintf(detail, sizeof detail, "holds a NUL byte at offset %llu, not a text message; refused",
+                 static_cast<unsigned long long>(message.NulOffset()));
+        return ReportFailure(run.reporter, where, FileError{"holds a NUL byte, not a text message", 0}, read, detail);
     }
-    FreeFileBytes(&message);
+    if (message.Length() == 0)
+        return ReportFailure(run.reporter, where, FileError{"empty file, not a message", 0}, 0);
+    Examine(path, message, stripper, status, facts, inMaildir, run);
 }

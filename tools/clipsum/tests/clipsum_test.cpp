@@ -393,6 +393,22 @@ TEST_F(ClipsumTest, BackupCopyKilledHalfWayLeavesNothingUnderItsName)
     EXPECT_EQ(fs::file_size(file), message.size());
 }
 
+// The engine reads a file in pieces and stops at the message's close
+// delimiter; what clipsum knows of the whole file still covers every byte.
+// The engine stops reading at the message's close delimiter; what follows is
+// still read, so that a NUL byte there is found wherever the reads cut.
+TEST_F(ClipsumTest, ANulByteAfterTheCloseDelimiterIsStillFound)
+{
+    std::string message = std::string(kMultipartMessage) + std::string(600000, 'e');
+    message[message.size() - 10] = '\0';
+    fs::path file = Put("nul-after.eml", message);
+    RunResult result = Run({"strip", "--in-place", file});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("holds a NUL byte at offset " + std::to_string(message.size() - 10)), std::string::npos)
+        << result.err;
+    EXPECT_EQ(ReadFile(file), message);
+}
+
 TEST_F(ClipsumTest, FileWithANulByteIsRefusedNotTruncated)
 {
     std::string message = kMultipartMessage;
