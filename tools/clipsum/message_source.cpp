@@ -45,8 +45,14 @@ bool Fail(FileError* error, const char* what, int code)
 
 MessageSource::~MessageSource()
 {
+    Close();
+}
+
+void MessageSource::Close()
+{
     if (file_)
         fclose(file_);
+    file_ = nullptr;
 }
 
 bool MessageSource::Open(const char* path, FileFacts* facts, FileError* error)
@@ -74,6 +80,10 @@ bool MessageSource::Open(const char* path, FileFacts* facts, FileError* error)
 bool MessageSource::ReadRaw(char* buffer, std::size_t capacity, std::size_t& got)
 {
     got = 0;
+    if (!file_) {
+        errno = EBADF;
+        return false;
+    }
 #ifdef _WIN32
     // ReadFile takes a 32-bit count.
     DWORD count = 0;

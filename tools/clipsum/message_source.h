@@ -28,6 +28,9 @@ public:
     // Takes over a file already open at its first byte; it is closed with the source.
     void Adopt(FILE* file) { file_ = file; }
 
+    // Closes the file: Windows renames nothing over a file that is open.
+    void Close();
+
     // For the engine: reads the next bytes (read(2), or ReadFile on Windows).
     // A NUL byte is an error here: the file is not a text message.
     bool Read(char* buffer, std::size_t capacity, std::size_t& got) override;
