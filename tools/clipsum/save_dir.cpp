@@ -120,8 +120,7 @@ bool FinishOut(OutFile file, const MessageOutcome& outcome)
     bool done = true;
     if (outcome.dated) {
         // From 1970 in seconds to 1601 in 100 ns ticks.
-        const unsigned long long ticks =
-            static_cast<unsigned long long>(outcome.date + 11644473600LL) * 10000000ULL;
+        const unsigned long long ticks = static_cast<unsigned long long>(outcome.date + 11644473600LL) * 10000000ULL;
         FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
         done = outcome.date > -11644473600LL && SetFileTime(file, nullptr, &time, &time);
     }
