@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """script/demo run end to end on scratch output folders (the set-up skipped:
 the build is done): its stripped mailbox, its trash folder and its table
-against the sample mailbox, and what a second run on the same folder does.
+against the sample mailbox, the note and the attachments clipsum saved, and
+what a second run on the same folder does.
 
     demo_test.py BUILD_FOLDER
 """
 
+import email
+import email.policy
 import os
 import re
+import urllib.parse
 import shutil
 import subprocess
 import sys
@@ -103,6 +107,26 @@ class DemoTest(unittest.TestCase):
         stripped, left, saved = (int(n.replace(",", "")) for n in line.groups())
         self.assertEqual(stripped, report["totals"]["stripped"])
         self.assertEqual(saved, report["totals"]["bytes_saved"])
+
+    def test_shows_the_note_and_the_attachments_clipsum_saved(self):
+        self.assertIn("X-TlClipsum-Removed: image/png; name=\"export-error.png\"; size=4708", self.output)
+        saved_dir = os.path.join(self.out, "clipsum", "attachments")
+        saved = sorted(os.listdir(saved_dir))
+        self.assertIn(saved_dir, self.output)
+        noted = []
+        for name, data in mailcheck.eml_files(os.path.join(self.out, "clipsum", "Inbox")).items():
+            for note in email.message_from_bytes(data, policy=email.policy.compat32).get_all("X-TlClipsum-Removed", []):
+                found = re.search(r"saved\*=UTF-8''(\S+)|saved=\"([^\"]+)\"", " ".join(note.split()))
+                self.assertIsNotNone(found, (name, note))
+                noted.append(urllib.parse.unquote(found.group(1)) if found.group(1) else found.group(2))
+        self.assertEqual(sorted(noted), saved, "each saved file is named in a note, and only those")
+        for name in saved:
+            self.assertIn(name, self.output)
+        with open(os.path.join(SAMPLE_INBOX, "011-en-png.eml"), "rb") as f:
+            original = email.message_from_bytes(f.read(), policy=email.policy.default)
+        picture = next(original.iter_attachments()).get_payload(decode=True)
+        with open(os.path.join(saved_dir, "export-error.png"), "rb") as f:
+            self.assertEqual(f.read(), picture)
 
     def test_second_run_on_the_same_folder_is_refused_and_changes_nothing(self):
         inbox, trash = mailcheck.eml_files(self.inbox()), mailcheck.eml_files(self.trash())

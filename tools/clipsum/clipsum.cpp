@@ -14,19 +14,22 @@ namespace {
 
 constexpr long long kSecondsPerDay = 24 * 60 * 60;
 
+bool RefuseFolder(const char* option, const char* directory, const FileError& error)
+{
+    if (error.code != 0)
+        fprintf(stderr, "clipsum: %s %s: %s: %s\n", option, directory, error.what, strerror(error.code));
+    else
+        fprintf(stderr, "clipsum: %s %s: %s\n", option, directory, error.what);
+    fputs("Nothing was changed.\n", stderr);
+    return false;
+}
+
 // Said once, before any file is touched, rather than once for each file.
 bool PrepareBackupDir(const char* directory, BackupLog* log)
 {
     FileError error{};
     log->directory = directory;
-    if (CheckBackupDirectory(directory, &error))
-        return true;
-    if (error.code != 0)
-        fprintf(stderr, "clipsum: --backup-dir %s: %s: %s\n", directory, error.what, strerror(error.code));
-    else
-        fprintf(stderr, "clipsum: --backup-dir %s: %s\n", directory, error.what);
-    fputs("Nothing was changed.\n", stderr);
-    return false;
+    return CheckBackupDirectory(directory, &error) || RefuseFolder("--backup-dir", directory, error);
 }
 
 void HandleItem(const WorkItem& item, const Run& run)
@@ -64,11 +67,20 @@ int RunStrip(int argc, char** argv)
     BackupLog backupLog{};
     if (options.backupDir && !PrepareBackupDir(options.backupDir, &backupLog))
         return kExitUsage;
+    SaveDir saveDir{};
+    FileError saveDirError{};
+    if (options.saveDir && !OpenSaveDir(options.saveDir, options.mode == Mode::DryRun, &saveDir, &saveDirError)) {
+        RefuseFolder("--save-dir", options.saveDir, saveDirError);
+        CloseBackupLog(&backupLog);
+        return kExitUsage;
+    }
     FILE* json = options.reportPath ? fopen(options.reportPath, "wb") : nullptr;
     if (options.reportPath && !json) {
         fprintf(stderr, "clipsum: --report %s: cannot create it: %s\nNothing was changed.\n", options.reportPath,
                 strerror(errno));
         CloseBackupLog(&backupLog);
+        if (options.saveDir)
+            CloseSaveDir(&saveDir);
         return kExitUsage;
     }
 
@@ -79,6 +91,8 @@ int RunStrip(int argc, char** argv)
         FreeNames(&targets);
         FreeWork(&work);
         CloseBackupLog(&backupLog);
+        if (options.saveDir)
+            CloseSaveDir(&saveDir);
         if (json)
             fclose(json);
         return kExitFileFailed;
@@ -89,16 +103,20 @@ int RunStrip(int argc, char** argv)
     StartReport(&reporter, options.mode == Mode::ToStdout ? stderr : stdout, json, options.quiet,
                 options.mode == Mode::DryRun);
     reporter.foldersNotEntered = work.foldersNotEntered;
+    reporter.saveDir = options.saveDir;
     // A file counts as one message until it turns out to be an mbox.
     AddToProgressTotal(&reporter, work.count);
     TempSweep sweep{};
-    Run run{&options, &reporter, &sweep, options.backupDir ? &backupLog : nullptr};
+    Run run{&options, &reporter, &sweep, options.backupDir ? &backupLog : nullptr,
+            options.saveDir ? &saveDir : nullptr};
     for (std::size_t i = 0; i < work.count; ++i)
         HandleItem(work.items[i], run);
     EndSweep(&sweep);
     FreeWork(&work);
     PrintSummary(&reporter);
     CloseBackupLog(&backupLog);
+    if (options.saveDir)
+        CloseSaveDir(&saveDir);
     bool reportWritten = !json || (fflush(json) == 0 && !ferror(json));
     if (json && fclose(json) != 0)
         reportWritten = false;

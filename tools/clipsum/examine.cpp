@@ -3,6 +3,7 @@
 #include "report_text.h"
 #include "mail_date.h"
 #include "message_header.h"
+#include "save_dir.h"
 
 #include "mime/strip_message.h"
 
@@ -53,30 +54,48 @@ void ReadSubject(const char* data, std::size_t length, MessageOutcome* outcome)
     DecodeForReport(raw, outcome->subject, sizeof outcome->subject);
 }
 
+// The moment the Date field names, for --older-than and the saved files' time.
+void ReadDate(const char* data, std::size_t length, MessageOutcome* outcome)
+{
+    HeaderField field;
+    char date[kMaxDateBytes];
+    outcome->dated = FindHeaderField(data, length, "Date", &field);
+    if (outcome->dated) {
+        UnfoldedValue(data, field, date, sizeof date);
+        outcome->dated = ParseMailDate(date, &outcome->date);
+    }
+}
+
 // True when the message passes --older-than; otherwise outcome says why not.
 bool OldEnough(const char* data, std::size_t length, const Filters& filters, MessageOutcome* outcome)
 {
     HeaderField field;
-    char date[kMaxDateBytes];
-    long long sent = 0;
     if (!FindHeaderField(data, length, "Date", &field)) {
         LeaveAlone(outcome, "no Date field (--older-than)");
         return false;
     }
-    UnfoldedValue(data, field, date, sizeof date);
-    if (!ParseMailDate(date, &sent)) {
+    if (!outcome->dated) {
         LeaveAlone(outcome, "no usable date in its Date field (--older-than)");
         return false;
     }
-    if (sent >= filters.olderThanCutoff) {
+    if (outcome->date >= filters.olderThanCutoff) {
         LeaveAlone(outcome, "newer than --older-than");
         return false;
     }
     return true;
 }
 
-// After the parse: what the tree decides.
-void Decide(StripStatus status, const Filters& filters, MessageStripper* stripper, MessageOutcome* outcome)
+// The header's parts a decision reads: its subject and its date.
+void ReadHeader(const char* data, std::size_t length, MessageOutcome* outcome)
+{
+    ReadSubject(data, length, outcome);
+    ReadDate(data, length, outcome);
+}
+
+// After the parse: what the tree decides. The parts are saved before the
+// reduction, which records their names in the note and lets their bodies go.
+void Decide(StripStatus status, const Filters& filters, const Keeping& keeping, MessageStripper* stripper,
+            MessageOutcome* outcome)
 {
     if (status != StripStatus::Ok)
         return LeaveAlone(outcome, LeftAloneReason(status));
@@ -84,8 +103,15 @@ void Decide(StripStatus status, const Filters& filters, MessageStripper* strippe
         return LeaveAlone(outcome, "no attachments");
     if (filters.keepHtml && (stripper->HeaderContains("Content-Type: text/html") || stripper->HasHtmlPart()))
         return LeaveAlone(outcome, "HTML message kept (--keep-html)");
-    if ((status = stripper->Reduce()) != StripStatus::Ok)
+    if (keeping.saver && !keeping.saver->Save(*stripper, outcome->subject[0] ? outcome->subject : keeping.fileStem,
+                                              outcome))
+        return;
+    if ((status = stripper->Reduce(keeping.note ? RemovedNote::Fields : RemovedNote::None)) != StripStatus::Ok) {
+        if (keeping.saver)
+            keeping.saver->UndoLast();
+        outcome->savedCount = outcome->brokenCount = 0;
         return LeaveAlone(outcome, LeftAloneReason(status));
+    }
     outcome->verdict = Verdict::Strip;
     outcome->bytesAfter = stripper->NewLength();
     ListRemovedParts(*stripper, outcome);
@@ -93,15 +119,15 @@ void Decide(StripStatus status, const Filters& filters, MessageStripper* strippe
 
 } // namespace
 
-void ExamineMessage(const char* data, std::size_t length, const Filters& filters, MessageStripper* stripper,
-                    MessageOutcome* outcome)
+void ExamineMessage(const char* data, std::size_t length, const Filters& filters, const Keeping& keeping,
+                    MessageStripper* stripper, MessageOutcome* outcome)
 {
     outcome->verdict = Verdict::LeaveAlone;
     outcome->reason = nullptr;
     outcome->bytesBefore = length;
     outcome->bytesAfter = length;
     outcome->removedCount = 0;
-    ReadSubject(data, length, outcome);
+    ReadHeader(data, length, outcome);
 
     // The engine takes NUL-terminated text: a NUL inside would cut the message short.
     if (length == 0)
@@ -113,11 +139,11 @@ void ExamineMessage(const char* data, std::size_t length, const Filters& filters
     if (filters.olderThanSet && !OldEnough(data, length, filters, outcome))
         return;
 
-    Decide(stripper->Parse(data), filters, stripper, outcome);
+    Decide(stripper->Parse(data), filters, keeping, stripper, outcome);
 }
 
-void ExamineParsed(StripStatus status, std::size_t length, const Filters& filters, MessageStripper* stripper,
-                   MessageOutcome* outcome)
+void ExamineParsed(StripStatus status, std::size_t length, const Filters& filters, const Keeping& keeping,
+                   MessageStripper* stripper, MessageOutcome* outcome)
 {
     outcome->verdict = Verdict::LeaveAlone;
     outcome->reason = nullptr;
@@ -128,14 +154,14 @@ void ExamineParsed(StripStatus status, std::size_t length, const Filters& filter
     if (!header)
         return LeaveAlone(outcome, LeftAloneReason(StripStatus::OutOfMemory));
     const std::size_t headerLength = stripper->CopyHeader(header, kMaxHeaderCopyBytes);
-    ReadSubject(header, headerLength, outcome);
+    ReadHeader(header, headerLength, outcome);
     const bool oldEnough = !filters.olderThanSet || OldEnough(header, headerLength, filters, outcome);
     free(header);
     if (length < filters.minSize)
         return LeaveAlone(outcome, "smaller than --min-size");
     if (!oldEnough)
         return;
-    Decide(status, filters, stripper, outcome);
+    Decide(status, filters, keeping, stripper, outcome);
 }
 
 void KeepAfterAll(MessageOutcome* outcome, const char* reason)
@@ -144,4 +170,5 @@ void KeepAfterAll(MessageOutcome* outcome, const char* reason)
     outcome->reason = reason;
     outcome->bytesAfter = outcome->bytesBefore;
     outcome->removedCount = 0;
+    outcome->savedCount = outcome->brokenCount = 0;
 }

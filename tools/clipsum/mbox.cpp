@@ -404,6 +404,9 @@ struct MailboxRun {
     unsigned long stripped = 0;
     unsigned long long saved = 0;
     char* block = nullptr;
+    PartSaver* saver = nullptr;
+    unsigned long savedFiles = 0; // parts saved for the messages stripped
+    char stem[kMaxStemBytes] = {};
 };
 
 bool OpenOutput(MailboxRun* box, FileError* error)
@@ -462,20 +465,28 @@ bool HandleMessage(MailboxRun* box, const MboxMessage& message, MessageBuffer* b
         error->code = errno;
         return false;
     }
-    MessageStripper stripper(PartListing::Removed);
-    ExamineMessage(buffer->data, static_cast<std::size_t>(length), options.filters, &stripper, &outcome);
-    if (outcome.verdict == Verdict::Strip && KeptReadOnly(box->facts, options))
+    MessageStripper stripper(ListingFor(*box->run));
+    const bool readOnly = KeptReadOnly(box->facts, options);
+    const Keeping keeping{options.note, box->run->saveDir && !readOnly ? box->saver : nullptr, box->stem};
+    ExamineMessage(buffer->data, static_cast<std::size_t>(length), options.filters, keeping, &stripper, &outcome);
+    if (outcome.verdict == Verdict::Fail) {
+        ReportFailure(box->run->reporter, where, FileError{outcome.reason, outcome.code}, length, outcome.detail);
+        return true;
+    }
+    if (outcome.verdict == Verdict::Strip && readOnly)
         KeepAfterAll(&outcome, kReadOnlyReason);
     if (outcome.verdict == Verdict::Strip) {
         MailboxForm form;
         if (!form.Make(buffer->data, static_cast<std::size_t>(length), stripper.NewSource(), stripper.NewLength())) {
             KeepAfterAll(&outcome, "out of memory while stripping");
+            box->saver->UndoLast();
         } else {
             outcome.bytesAfter = form.Length();
             if (options.mode != Mode::DryRun && !WriteStripped(box, message, form, error))
                 return false;
             ++box->stripped;
             box->saved += outcome.bytesBefore - outcome.bytesAfter;
+            box->savedFiles += outcome.savedCount;
         }
     }
     ReportOutcome(box->run->reporter, where, outcome, nullptr);
@@ -539,10 +550,15 @@ void Finish(MailboxRun* box, bool handled, FileError error)
     }
     if (box->tempOpen)
         DiscardTemp(&box->temp);
+    // The parts saved stay only with the messages they were saved for.
+    if (handled)
+        box->saver->Keep();
+    else
+        box->saver->Undo();
     char line[160];
     if (!handled) {
         ReportMailboxFailure(reporter, box->path, error, mode == Mode::DryRun ? 0 : box->stripped,
-                             mode == Mode::DryRun ? 0 : box->saved);
+                             mode == Mode::DryRun ? 0 : box->saved, mode == Mode::DryRun ? 0 : box->savedFiles);
     } else if (box->stripped == 0) {
         snprintf(line, sizeof line, "mbox of %lu messages, none stripped; unchanged", box->messages);
         ReportMailboxLine(reporter, box->path, line, nullptr);
@@ -584,6 +600,9 @@ void StripMailbox(const char* path, FILE* scanFile, const FileFacts& facts, cons
     box.path = path;
     box.run = &run;
     box.facts = facts;
+    PartSaver saver(run.saveDir, run.options->mode == Mode::DryRun);
+    box.saver = &saver;
+    FileStem(path, box.stem, sizeof box.stem);
     FileFacts peekFacts;
     if (run.reporter->progress) {
         unsigned long long count = CountMessages(path, facts.size);

@@ -91,10 +91,35 @@ const char kUsage[] =
     "                     complete; if it cannot be saved, the file is left\n"
     "                     unchanged. If DIR is missing or takes no new file, clipsum\n"
     "                     says so and exits with status 2 before touching any file.\n"
+    "  --note             the stripped message keeps a note of each part it lost, a\n"
+    "                     header field after its Content- fields:\n"
+    "                       X-TlClipsum-Removed: application/pdf; name=\"a.pdf\";\n"
+    "                        size=48213; saved=\"a.pdf\"\n"
+    "                     with the type and the name as the part wrote them, the\n"
+    "                     decoded size in bytes and, with --save-dir, the file it was\n"
+    "                     saved as; folded under 78 bytes. The text is untouched.\n"
+    "  --save-dir DIR     before a message is changed, save each part it loses in\n"
+    "                     DIR, decoded (base64, quoted-printable; 7bit, 8bit, binary,\n"
+    "                     uuencoded and unknown encodings as written), under its own\n"
+    "                     name (RFC 2231 and RFC 2047 names, Japanese ones included;\n"
+    "                     Unicode on Windows; a part without one is named after the\n"
+    "                     subject, else the file) made safe: no path, no \"..\", no\n"
+    "                     device name, at most 200 bytes. A taken name gets a number,\n"
+    "                     \"a (2).pdf\", so no file is ever overwritten; each file is\n"
+    "                     private to its owner (on POSIX), dated with the message's\n"
+    "                     Date and forced to the disk before the message changes. If\n"
+    "                     any part of a message cannot be saved, the files saved for\n"
+    "                     it are removed and the message is left unchanged (an error\n"
+    "                     line). A part whose base64 is broken is saved as far as it\n"
+    "                     decodes, and the line says so. With --dry-run the names are\n"
+    "                     chosen and nothing is written. DIR is checked before any\n"
+    "                     file is touched, as --backup-dir is. It costs memory: the\n"
+    "                     whole of each message is held while its parts are saved.\n"
     "  --report FILE      also write the report to FILE as one JSON object per\n"
     "                     message and line (path, message and offset in an mbox,\n"
     "                     outcome, reason, subject, bytes_before, bytes_after,\n"
-    "                     removed: type and filename of each part, backup).\n"
+    "                     removed: type, filename and file saved as of each\n"
+    "                     part, backup).\n"
     "  -q, --quiet        no report lines, no summary, no progress bar; errors only.\n"
     "  --version          show the version.\n"
     "  --help             show this text.\n"
@@ -132,7 +157,7 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when every message was stripped (restored) or left alone, 1\n"
     "when any file could not be read or written, 2 for a usage error or an\n"
-    "unusable --backup-dir or --report.\n";
+    "unusable --backup-dir, --save-dir or --report.\n";
 
 bool SetMode(StripOptions* options, Mode mode)
 {
@@ -270,6 +295,12 @@ int ParseStripOptions(int argc, char** argv, StripOptions* options)
             if (missing)
                 return UsageError("--backup-dir needs a directory", nullptr);
             options->backupDir = value;
+        } else if (strcmp(argument, "--note") == 0) {
+            options->note = true;
+        } else if ((value = OptionValue(argument, argc, argv, &i, "--save-dir", &missing)) || missing) {
+            if (missing || !value[0] || strlen(value) > kMaxPathBytes)
+                return UsageError("--save-dir needs a directory name", nullptr);
+            options->saveDir = value;
         } else if ((value = OptionValue(argument, argc, argv, &i, "--report", &missing)) || missing) {
             if (missing || !value[0])
                 return UsageError("--report needs a file name", nullptr);

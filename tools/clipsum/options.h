@@ -12,6 +12,8 @@ struct StripOptions {
     bool quiet = false;
     const char* backupDir = nullptr;
     const char* reportPath = nullptr;
+    bool note = false;
+    const char* saveDir = nullptr;
     unsigned long long olderThanDays = 0;
     Filters filters{};
 };

@@ -175,9 +175,17 @@ void WriteJsonOutcome(FILE* json, const Reporter& reporter, const MessageRef& wh
             WriteJsonString(json, outcome.removed[i].mediaType);
             fputs(",\"filename\":", json);
             WriteJsonString(json, outcome.removed[i].fileName);
+            if (outcome.removed[i].savedAs[0]) {
+                fputs(",\"saved\":", json);
+                WriteJsonString(json, outcome.removed[i].savedAs);
+            }
+            if (outcome.removed[i].broken)
+                fputs(",\"broken_base64\":true", json);
             fputc('}', json);
         }
         fputc(']', json);
+        if (outcome.savedCount)
+            fprintf(json, ",\"saved_count\":%u,\"broken_count\":%u", outcome.savedCount, outcome.brokenCount);
     }
     if (copyPath) {
         fputc(',', json);
@@ -201,9 +209,24 @@ void WriteRemovedParts(FILE* stream, const MessageOutcome& outcome)
             WriteReadableText(stream, part.fileName);
             fputc('"', stream);
         }
+        if (part.savedAs[0]) {
+            fputs(" saved as \"", stream);
+            WriteReadableText(stream, part.savedAs);
+            fputc('"', stream);
+        }
+        if (part.broken)
+            fputs(" (broken base64: saved as far as it decodes)", stream);
     }
-    if (outcome.removedCount > kMaxListedParts)
+    if (outcome.removedCount > kMaxListedParts) {
         fprintf(stream, " and %u more", outcome.removedCount - kMaxListedParts);
+        if (outcome.savedCount)
+            fprintf(stream, " (%u saved in all)", outcome.savedCount);
+    }
+    unsigned listedBroken = 0;
+    for (unsigned i = 0; i < outcome.removedCount && i < kMaxListedParts; ++i)
+        listedBroken += outcome.removed[i].broken ? 1 : 0;
+    if (outcome.brokenCount > listedBroken)
+        fprintf(stream, "; %u of them with broken base64, saved as far as it decodes", outcome.brokenCount);
 }
 
 void PrintReasons(FILE* stream, const char* heading, const ReasonCount* table)
@@ -232,6 +255,8 @@ void ReportOutcome(Reporter* reporter, const MessageRef& where, const MessageOut
 {
     if (outcome.verdict == Verdict::Strip) {
         ++reporter->stripped;
+        reporter->filesSaved += outcome.savedCount;
+        reporter->brokenSaved += outcome.brokenCount;
     } else {
         ++reporter->leftAlone;
         CountReason(reporter->leftAloneReasons, outcome.reason);
@@ -306,9 +331,10 @@ void ReportMailboxLine(Reporter* reporter, const char* path, const char* text, c
 }
 
 void ReportMailboxFailure(Reporter* reporter, const char* path, const FileError& error, unsigned long undone,
-                          unsigned long long undoneBytes)
+                          unsigned long long undoneBytes, unsigned long undoneFiles)
 {
     reporter->stripped -= undone;
+    reporter->filesSaved -= undoneFiles;
     reporter->failed += undone;
     reporter->bytesAfter += undoneBytes;
     for (unsigned long i = 0; i < undone; ++i)
@@ -317,7 +343,10 @@ void ReportMailboxFailure(Reporter* reporter, const char* path, const FileError&
     fprintf(stderr, "clipsum: %s: %s", path, error.what);
     if (error.code != 0)
         fprintf(stderr, ": %s", strerror(error.code));
-    fprintf(stderr, "; the mbox is unchanged (%lu messages not stripped)\n", undone);
+    fprintf(stderr, "; the mbox is unchanged (%lu messages not stripped", undone);
+    if (undoneFiles)
+        fprintf(stderr, ", the %lu attachments saved for them removed", undoneFiles);
+    fputs(")\n", stderr);
     if (reporter->json) {
         StartJson(reporter->json, MessageRef{path, 0, 0});
         fputs(",\"outcome\":\"failed\",\"reason\":", reporter->json);
@@ -349,6 +378,13 @@ void PrintSummary(Reporter* reporter)
             reporter->failed, reporter->bytesBefore, reporter->bytesAfter, saved, human, percent);
     PrintReasons(out, "left alone", reporter->leftAloneReasons);
     PrintReasons(out, "failed", reporter->failedReasons);
+    if (reporter->saveDir) {
+        fprintf(out, "%lu files %s in %s", reporter->filesSaved,
+                reporter->dryRun ? "would be saved" : "saved", reporter->saveDir);
+        if (reporter->brokenSaved)
+            fprintf(out, "; %lu with broken base64, saved as far as it decodes", reporter->brokenSaved);
+        fputc('\n', out);
+    }
     if (reporter->foldersNotEntered)
         fprintf(out, "%lu sub-folders not entered (-r goes into them)\n", reporter->foldersNotEntered);
     if (reporter->sizeInName)

@@ -42,6 +42,9 @@ struct Reporter {
     ReasonCount failedReasons[kMaxReasons];
     unsigned long sizeInName; // stripped Maildir messages whose name states their old size
     unsigned long foldersNotEntered;
+    const char* saveDir;        // with --save-dir
+    unsigned long filesSaved;   // parts saved as files there
+    unsigned long brokenSaved;  // of them, those whose base64 is broken
 };
 
 void StartReport(Reporter* reporter, FILE* lines, FILE* json, bool quiet, bool dryRun);
@@ -59,9 +62,10 @@ void ReportFailure(Reporter* reporter, const MessageRef& where, const FileError&
 void ReportMailboxLine(Reporter* reporter, const char* path, const char* text, const char* copyPath);
 
 // An mbox that could not be written after undone of its messages were
-// reported stripped, saving undoneBytes: they count as failed, the mbox as unchanged.
+// reported stripped, saving undoneBytes, and undoneFiles of their parts saved
+// (and removed again): they count as failed, the mbox as unchanged.
 void ReportMailboxFailure(Reporter* reporter, const char* path, const FileError& error, unsigned long undone,
-                          unsigned long long undoneBytes);
+                          unsigned long long undoneBytes, unsigned long undoneFiles);
 
 void AddToProgressTotal(Reporter* reporter, unsigned long long messages);
 

@@ -50,5 +50,6 @@ void ListRemovedParts(const MessageStripper& stripper, MessageOutcome* outcome)
         Copy(part.mediaType, outcome->removed[i].mediaType, kMaxMediaTypeBytes);
         BlankControls(outcome->removed[i].mediaType);
         FileNameOf(part, outcome->removed[i].fileName, kMaxFileNameBytes);
+        Copy(part.savedAs, outcome->removed[i].savedAs, kMaxSavedNameBytes);
     }
 }

@@ -1,17 +1,22 @@
 #pragma once
 // What every file of a strip run shares: the options, the report, the sweep
-// of stale temporary files and the backup folder's log.
+// of stale temporary files, the backup folder's log and the folder parts are
+// saved in.
 
 #include "backup_log.h"
 #include "message_file.h"
 #include "options.h"
 #include "report.h"
+#include "save_dir.h"
+
+#include "mime/strip_message.h"
 
 struct Run {
     const StripOptions* options;
     Reporter* reporter;
     TempSweep* sweep;
     BackupLog* backupLog; // with --backup-dir
+    const SaveDir* saveDir; // with --save-dir
 };
 
 // A file its owner may not write is replaced only when asked to (--force):
@@ -22,6 +27,15 @@ inline bool KeptReadOnly(const FileFacts& facts, const StripOptions& options)
 }
 
 constexpr char kReadOnlyReason[] = "read-only file (--force to strip it)";
+
+// What the engine lists of the parts a strip drops: their bodies too when they are saved.
+inline PartListing ListingFor(const Run& run)
+{
+    return run.saveDir ? PartListing::RemovedWithBodies : PartListing::Removed;
+}
+
+// Longest stem taken from a file's name for a part without a name.
+constexpr std::size_t kMaxStemBytes = 256;
 
 // Strips the message file at path, or each message of it when it is an mbox
 // (its first line starts with "From ").

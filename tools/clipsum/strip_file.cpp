@@ -62,20 +62,30 @@ void Examine(const char* path, MessageSource& message, MessageStripper& stripper
     MessageRef where{path, 0, 0};
     const auto length = static_cast<std::size_t>(message.Length());
     MessageOutcome outcome{};
-    ExamineParsed(status, length, options.filters, &stripper, &outcome);
-    if (outcome.verdict == Verdict::Strip && KeptReadOnly(facts, options))
+    // A read-only file is left alone: nothing of it is saved.
+    const bool readOnly = KeptReadOnly(facts, options);
+    char stem[kMaxStemBytes];
+    FileStem(path, stem, sizeof stem);
+    PartSaver saver(run.saveDir, options.mode == Mode::DryRun);
+    const Keeping keeping{options.note, run.saveDir && !readOnly ? &saver : nullptr, stem};
+    ExamineParsed(status, length, options.filters, keeping, &stripper, &outcome);
+    if (outcome.verdict == Verdict::Strip && readOnly)
         KeepAfterAll(&outcome, kReadOnlyReason);
     char* copyPath = nullptr;
     FileError error{};
     if (outcome.verdict != Verdict::Strip) {
         if (options.mode == Mode::ToStdout && !message.CopyTo(stdout))
             return ReportFailure(run.reporter, where, FileError{"cannot write standard output", errno}, length);
+        if (outcome.verdict == Verdict::Fail)
+            return ReportFailure(run.reporter, where, FileError{outcome.reason, outcome.code}, length, outcome.detail);
         return ReportOutcome(run.reporter, where, outcome, nullptr);
     }
     if (!StoreStripped(path, message, facts, stripper.NewSource(), stripper.NewLength(), run, &copyPath, &error)) {
+        saver.Undo();
         free(copyPath);
         return ReportFailure(run.reporter, where, error, length);
     }
+    saver.Keep();
     if (inMaildir && NameStatesSize(path))
         ++run.reporter->sizeInName;
     ReportOutcome(run.reporter, where, outcome, copyPath);
@@ -108,7 +118,7 @@ void StripPath(const char* path, bool inMaildir, const Run& run)
     // and is never held.
     MessageSource message;
     message.Adopt(file);
-    MessageStripper stripper(PartListing::Removed);
+    MessageStripper stripper(ListingFor(run));
     const StripStatus status = stripper.Parse(message);
     if (!message.Finish(&error)) {
         const auto read = static_cast<std::size_t>(message.Length());

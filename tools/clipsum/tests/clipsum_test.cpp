@@ -62,7 +62,7 @@ TEST_F(ClipsumTest, HelpDocumentsEveryOption)
     RunResult result = Run({"strip", "--help"});
     EXPECT_EQ(result.exitStatus, 0);
     for (const char* option :
-         {"--in-place", "--stdout", "--dry-run", "--backup-dir", "--keep-html", "--force", "--help", "read-only",
+         {"--in-place", "--stdout", "--dry-run", "--backup-dir", "--keep-html", "--force", "--help", "read-only", "--note", "--save-dir",
           "mbox", "named pipe", "Exit status"})
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
     EXPECT_EQ(Run({"--help"}).out, result.out);

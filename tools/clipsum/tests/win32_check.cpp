@@ -5,7 +5,8 @@
 // temporary file of a killed run is removed by the next one. A
 // read-only message is left alone unless forced, and stays read-only with its
 // time of last change when it is stripped. clipsum.exe expands a wildcard
-// itself, walks a Maildir, and strips a message inside an mbox.
+// itself, walks a Maildir, and strips a message inside an mbox. --save-dir
+// saves a part under its Japanese name in Unicode.
 
 #include "sample_messages.h"
 
@@ -188,11 +189,63 @@ bool CheckMailboxes()
            FileMatches(kMbox, stripped, strlen(stripped));
 }
 
+constexpr char kSaveName[] = "clipsum-win32-save.eml";
+constexpr char kSaveDir[] = "clipsum-win32-saved";
+// "見積書.pdf", as the file must be named in Unicode whatever the ANSI code page.
+constexpr wchar_t kSavedFile[] = L"clipsum-win32-saved\\\u898B\u7A4D\u66F8.pdf";
+constexpr char kJapaneseAttachment[] =
+    "From: sender@example.com\r\n"
+    "Subject: quote\r\n"
+    "Date: Tue, 02 Mar 2021 10:00:00 +0900\r\n"
+    "MIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"b1\"\r\n"
+    "\r\n"
+    "--b1\r\n"
+    "Content-Type: text/plain; charset=us-ascii\r\n"
+    "\r\n"
+    "Hello\r\n"
+    "--b1\r\n"
+    "Content-Type: application/pdf; name=\"=?ISO-2022-JP?B?GyRCOCtAUT1xGyhCLnBkZg==?=\"\r\n"
+    "Content-Transfer-Encoding: base64\r\n"
+    "\r\n"
+    "QUJDREVGR0g=\r\n"
+    "--b1--\r\n";
+
+// --save-dir names the file in Unicode, with the decoded bytes, and the
+// message keeps a note of it.
+bool CheckSaveDir()
+{
+    std::size_t length = 0;
+    _mkdir(kSaveDir);
+    if (!WriteFile(kSaveName, kJapaneseAttachment, sizeof kJapaneseAttachment - 1) ||
+        !RunClipsum("strip --in-place --note --save-dir clipsum-win32-saved clipsum-win32-save.eml", &length))
+        return false;
+    FILE* saved = _wfopen(kSavedFile, L"rb");
+    if (!saved) {
+        fprintf(stderr, "the attachment was not saved under its Japanese name\n");
+        return false;
+    }
+    length = ReadAll(saved);
+    fclose(saved);
+    if (!Matches("the saved attachment", length, "ABCDEFGH", 8))
+        return false;
+    FILE* message = fopen(kSaveName, "rb");
+    length = message ? ReadAll(message) : 0;
+    if (message)
+        fclose(message);
+    g_buffer[length < kMaxOutput ? length : kMaxOutput - 1] = '\0';
+    if (!strstr(g_buffer, "saved*=UTF-8''%E8%A6%8B%E7%A9%8D%E6%9B%B8.pdf")) {
+        fprintf(stderr, "the note does not name the saved file:\n%s\n", g_buffer);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main()
 {
-    bool passed = CheckStdout() && CheckInPlaceWithBackup() && CheckReadOnly() && CheckMailboxes();
+    bool passed = CheckStdout() && CheckInPlaceWithBackup() && CheckReadOnly() && CheckMailboxes() && CheckSaveDir();
     SetFileAttributesA(kReadOnlyName, FILE_ATTRIBUTE_NORMAL);
     remove(kReadOnlyName);
     remove(kPlainName);
@@ -207,6 +260,9 @@ int main()
         _rmdir(path);
     }
     remove(kStaleTemp);
+    remove(kSaveName);
+    _wremove(kSavedFile);
+    _rmdir(kSaveDir);
     _rmdir(kBackupDir);
     puts(passed ? "clipsum under Windows: passed" : "clipsum under Windows: FAILED");
     return passed ? 0 : 1;
