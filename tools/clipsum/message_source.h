@@ -56,9 +56,6 @@ public:
     // The whole file in memory, for a backup copy; at most kMaxMessageBytes.
     bool ReadAll(FileBytes* bytes, FileError* error);
 
-    // Closes the file, which Windows would not let be replaced while it is open.
-    void Close();
-
 private:
     bool ReadRaw(char* buffer, std::size_t capacity, std::size_t& got);
     void LookForMailbox(const char* bytes, std::size_t count);
