@@ -13,6 +13,7 @@ struct StripOptions {
     const char* backupDir = nullptr;
     const char* reportPath = nullptr;
     unsigned long long olderThanDays = 0;
+    unsigned jobs = 0; // 0: one per processor
     Filters filters{};
 };
 

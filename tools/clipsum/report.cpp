@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "report_relay.h"
+
 #include <cstring>
 
 namespace {
@@ -230,6 +232,8 @@ void StartReport(Reporter* reporter, FILE* lines, FILE* json, bool quiet, bool d
 
 void ReportOutcome(Reporter* reporter, const MessageRef& where, const MessageOutcome& outcome, const char* copyPath)
 {
+    if (reporter->relay)
+        return RelayOutcome(reporter->relay, where, outcome, copyPath);
     if (outcome.verdict == Verdict::Strip) {
         ++reporter->stripped;
     } else {
@@ -268,6 +272,8 @@ void ReportOutcome(Reporter* reporter, const MessageRef& where, const MessageOut
 void ReportFailure(Reporter* reporter, const MessageRef& where, const FileError& error, unsigned long long length,
                    const char* detail)
 {
+    if (reporter->relay)
+        return RelayFailure(reporter->relay, where, error, length, detail);
     ++reporter->failed;
     ++reporter->progressDone;
     CountReason(reporter->failedReasons, error.what);
@@ -295,6 +301,8 @@ void ReportFailure(Reporter* reporter, const MessageRef& where, const FileError&
 
 void ReportMailboxLine(Reporter* reporter, const char* path, const char* text, const char* copyPath)
 {
+    if (reporter->relay)
+        return RelayMailboxLine(reporter->relay, path, text, copyPath);
     if (reporter->quiet)
         return;
     MakeRoomForLine(reporter, reporter->lines);
@@ -308,6 +316,8 @@ void ReportMailboxLine(Reporter* reporter, const char* path, const char* text, c
 void ReportMailboxFailure(Reporter* reporter, const char* path, const FileError& error, unsigned long undone,
                           unsigned long long undoneBytes)
 {
+    if (reporter->relay)
+        return RelayMailboxFailure(reporter->relay, path, error, undone, undoneBytes);
     reporter->stripped -= undone;
     reporter->failed += undone;
     reporter->bytesAfter += undoneBytes;
@@ -328,6 +338,8 @@ void ReportMailboxFailure(Reporter* reporter, const char* path, const FileError&
 
 void AddToProgressTotal(Reporter* reporter, unsigned long long messages)
 {
+    if (reporter->relay)
+        return RelayProgressTotal(reporter->relay, messages);
     reporter->progressTotal += messages;
     DrawProgress(reporter, true);
 }

@@ -18,6 +18,8 @@ struct MessageRef {
 
 constexpr unsigned kMaxReasons = 32;
 
+struct ReportRelay;
+
 struct ReasonCount {
     const char* reason;
     unsigned long count;
@@ -42,6 +44,9 @@ struct Reporter {
     ReasonCount failedReasons[kMaxReasons];
     unsigned long sizeInName; // stripped Maildir messages whose name states their old size
     unsigned long foldersNotEntered;
+    // In a worker thread (-j): the calls below are recorded there, to be made
+    // on the reporter that writes when the file's turn comes; null otherwise.
+    ReportRelay* relay;
 };
 
 void StartReport(Reporter* reporter, FILE* lines, FILE* json, bool quiet, bool dryRun);
