@@ -68,7 +68,6 @@ struct ReportRelay {
 };
 
 struct Worker {
-    JobBoard* board;
     pthread_t thread;
     ReportRelay relay;
     Reporter reporter;
@@ -233,7 +232,7 @@ namespace {
 void* WorkerMain(void* argument)
 {
     auto* worker = static_cast<Worker*>(argument);
-    worker->board->Work(*worker);
+    worker->relay.board->Work(*worker);
     return nullptr;
 }
 
@@ -275,7 +274,6 @@ bool HandleInParallel(const WorkList& work, unsigned jobs, const Run& run, void 
     unsigned started = 0;
     for (unsigned i = 0; i < jobs; ++i) {
         Worker& worker = workers[started];
-        worker.board = &board;
         worker.relay.board = &board;
         worker.reporter = *run.reporter;
         worker.reporter.relay = &worker.relay;

@@ -45,8 +45,14 @@ bool Fail(FileError* error, const char* what, int code)
 
 MessageSource::~MessageSource()
 {
+    Close();
+}
+
+void MessageSource::Close()
+{
     if (file_)
         fclose(file_);
+    file_ = nullptr;
 }
 
 bool MessageSource::Open(const char* path, FileFacts* facts, FileError* error)

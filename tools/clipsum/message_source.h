@@ -53,6 +53,9 @@ public:
     // The whole file in memory, for a backup copy; at most kMaxMessageBytes.
     bool ReadAll(FileBytes* bytes, FileError* error);
 
+    // Done with the file: Windows replaces no file that is open.
+    void Close();
+
 private:
     bool ReadRaw(char* buffer, std::size_t capacity, std::size_t& got);
     void LookForMailbox(const char* bytes, std::size_t count);

@@ -47,6 +47,7 @@ bool StoreStripped(const char* path, MessageSource& message, const FileFacts& fa
             if (!saved)
                 return false;
         }
+        message.Close();
         return ReplaceFileContents(path, facts, stripped, run.sweep, error);
     case Mode::DryRun:
     case Mode::Unset:
