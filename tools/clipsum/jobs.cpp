@@ -13,10 +13,14 @@
 
 namespace {
 
-// Files handed out ahead of the one whose reports are written, per thread:
+// Files are handed out in runs of consecutive ones, so that threads meet
+// rarely; a short list is parted finer, so that every thread gets some.
+constexpr std::size_t kMaxRunFiles = 32;
+constexpr std::size_t kRunsPerJob = 8;
+// Runs handed out ahead of the one whose reports are written, per thread:
 // enough that a slow file holds up no thread, few enough to bound memory.
-constexpr std::size_t kFilesAheadPerJob = 3;
-// Report records a file holds before it waits for its turn: an mbox a few
+constexpr std::size_t kRunsAheadPerJob = 3;
+// Report records a run holds before it waits for its turn: an mbox a few
 // thousand messages ahead of the one before it.
 constexpr std::size_t kMaxHeldRecordBytes = std::size_t{1} << 20;
 
@@ -49,13 +53,14 @@ bool Reserve(Records* records)
     return records->data != nullptr;
 }
 
+// A run of files in flight.
 struct Slot {
     Records records;
-    bool identified;   // file and known are set
-    bool known;        // file is the identity of the item's file
-    FileIdentity file;
-    bool done;         // its file has been handled to the end
-    bool backupPassed; // its file will save no more originals
+    bool identified; // known and files are set
+    bool known[kMaxRunFiles];
+    FileIdentity files[kMaxRunFiles];
+    bool done;                       // every file of the run has been handled to the end
+    bool passed[kMaxRunFiles];       // the file will save no more originals
 };
 
 } // namespace
@@ -75,12 +80,14 @@ struct Worker {
     Run run;
 };
 
-// The files in flight and their records. Every wait is for a file earlier in
-// the list, and the earliest file in flight waits for nothing: no deadlock.
+// The runs in flight and their records. Every wait is for a file earlier in
+// the list, and the earliest run in flight waits for nothing: no deadlock.
 class JobBoard {
 public:
-    JobBoard(const WorkList& work, std::size_t window, void (*handle)(const WorkItem&, const Run&))
-        : work_(work), window_(window), handle_(handle)
+    JobBoard(const WorkList& work, std::size_t runFiles, std::size_t window,
+             void (*handle)(const WorkItem&, const Run&))
+        : work_(work), runFiles_(runFiles), runs_((work.count + runFiles - 1) / runFiles), window_(window),
+          handle_(handle)
     {
     }
 
@@ -105,35 +112,45 @@ public:
         return true;
     }
 
-    // A worker's life: the next file, until there is none.
+    // A worker's life: the next run, until there is none.
     void Work(Worker& worker)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return next_ >= work_.count || next_ < head_ + window_; });
-            if (next_ >= work_.count)
+            changed_.wait(lock, [this] { return next_ >= runs_ || next_ < head_ + window_; });
+            if (next_ >= runs_)
                 return;
-            const std::size_t item = next_++;
-            worker.relay.item = item;
-            const WorkItem& file = work_.items[item];
+            const std::size_t run = next_++;
+            const std::size_t first = run * runFiles_;
+            const std::size_t end = first + runFiles_ < work_.count ? first + runFiles_ : work_.count;
+            Slot& slot = SlotOf(run);
             lock.unlock();
             // One file reached by two paths is handled twice, the second time
             // as the first left it, as with one job.
-            FileIdentity identity{};
-            const bool known = (file.kind == ItemKind::File || file.kind == ItemKind::MaildirMessage) &&
-                               IdentifyFile(file.path, &identity);
+            for (std::size_t item = first; item < end; ++item) {
+                const WorkItem& file = work_.items[item];
+                slot.known[item - first] = (file.kind == ItemKind::File || file.kind == ItemKind::MaildirMessage) &&
+                                           IdentifyFile(file.path, &slot.files[item - first]);
+            }
             lock.lock();
-            Slot& slot = SlotOf(item);
             slot.identified = true;
-            slot.known = known;
-            slot.file = identity;
             changed_.notify_all();
-            changed_.wait(lock, [this, item] { return !AwaitsEarlier(item); });
+            changed_.wait(lock, [this, run] { return !AwaitsEarlier(run); });
             lock.unlock();
-            handle_(file, worker.run);
+            for (std::size_t item = first; item < end; ++item) {
+                worker.relay.item = item;
+                handle_(work_.items[item], worker.run);
+                if (!worker.run.options->backupDir)
+                    continue;
+                lock.lock();
+                PassBackupTurn(item);
+                changed_.notify_all();
+                lock.unlock();
+            }
             lock.lock();
-            SlotOf(item).done = true;
-            PassBackupTurn(item);
+            slot.done = true;
+            for (std::size_t item = first; item < end; ++item)
+                PassBackupTurn(item);
             changed_.notify_all();
         }
     }
@@ -141,21 +158,22 @@ public:
     void Put(std::size_t item, const char* record, std::size_t length)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        Records& records = SlotOf(item).records;
-        // Full: the writer empties it when the file's turn comes.
+        const std::size_t run = item / runFiles_;
+        Records& records = SlotOf(run).records;
+        // Full: the writer empties it when the run's turn comes.
         while (!MakeRoom(&records, length))
             changed_.wait(lock);
         memcpy(records.data + records.length, record, length);
         records.length += length;
-        if (item == head_)
+        if (run == head_ && records.length > kMaxHeldRecordBytes / 4)
             changed_.notify_all();
     }
 
-    // The calling thread's part: the records of each file in the list's order.
+    // The calling thread's part: the records of each run in the list's order.
     void Write(Reporter* reporter)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (head_ < work_.count) {
+        while (head_ < runs_) {
             Slot& slot = SlotOf(head_);
             changed_.wait(lock, [&slot] { return slot.records.length > 0 || slot.done; });
             if (slot.records.length > 0) {
@@ -169,7 +187,8 @@ public:
             }
             slot.identified = false;
             slot.done = false;
-            slot.backupPassed = false;
+            for (bool& passed : slot.passed)
+                passed = false;
             ++head_;
             changed_.notify_all();
         }
@@ -181,28 +200,32 @@ public:
         changed_.wait(lock, [this, item] { return backupTurn_ == item; });
     }
 
-    void EndBackupTurn(std::size_t item)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        PassBackupTurn(item);
-        changed_.notify_all();
-    }
-
 private:
-    Slot& SlotOf(std::size_t item) { return slots_[item % window_]; }
+    Slot& SlotOf(std::size_t run) { return slots_[run % window_]; }
 
-    // With the lock held: whether an earlier file in flight is not yet
-    // identified, or is the same file as item's and not yet done.
-    bool AwaitsEarlier(std::size_t item)
+    // With the lock held: whether an earlier run in flight is not yet
+    // identified, or holds a file of run's and is not yet done.
+    bool AwaitsEarlier(std::size_t run)
     {
-        const Slot& slot = SlotOf(item);
-        for (std::size_t earlier = head_; earlier < item; ++earlier) {
+        const Slot& slot = SlotOf(run);
+        for (std::size_t earlier = head_; earlier < run; ++earlier) {
             const Slot& other = SlotOf(earlier);
             if (!other.identified)
                 return true;
-            if (slot.known && other.known && !other.done && other.file.volume == slot.file.volume &&
-                other.file.index == slot.file.index)
+            if (!other.done && SharesAFile(slot, other))
                 return true;
+        }
+        return false;
+    }
+
+    bool SharesAFile(const Slot& one, const Slot& other) const
+    {
+        for (std::size_t i = 0; i < runFiles_; ++i) {
+            for (std::size_t j = 0; one.known[i] && j < runFiles_; ++j) {
+                if (other.known[j] && one.files[i].volume == other.files[j].volume &&
+                    one.files[i].index == other.files[j].index)
+                    return true;
+            }
         }
         return false;
     }
@@ -210,20 +233,23 @@ private:
     // With the lock held.
     void PassBackupTurn(std::size_t item)
     {
-        SlotOf(item).backupPassed = true;
-        while (backupTurn_ < next_ && SlotOf(backupTurn_).backupPassed)
+        SlotOf(item / runFiles_).passed[item % runFiles_] = true;
+        while (backupTurn_ < work_.count && backupTurn_ < next_ * runFiles_ &&
+               SlotOf(backupTurn_ / runFiles_).passed[backupTurn_ % runFiles_])
             ++backupTurn_;
     }
 
     const WorkList& work_;
+    const std::size_t runFiles_;
+    const std::size_t runs_;
     const std::size_t window_;
     void (*const handle_)(const WorkItem&, const Run&);
     Slot* slots_ = nullptr;
     Records spare_{};
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::size_t next_ = 0;       // the next file to hand out
-    std::size_t head_ = 0;       // the file whose records are written now
+    std::size_t next_ = 0;       // the next run to hand out
+    std::size_t head_ = 0;       // the run whose records are written now
     std::size_t backupTurn_ = 0; // the file that may save an original now
 };
 
@@ -243,16 +269,10 @@ void PutRecord(ReportRelay* relay, const char* record, std::size_t length)
     relay->board->Put(relay->item, record, length);
 }
 
-BackupTurn::BackupTurn(const Run& run) : relay_(run.reporter->relay)
+void WaitForBackupTurn(const Run& run)
 {
-    if (relay_)
-        relay_->board->WaitBackupTurn(relay_->item);
-}
-
-BackupTurn::~BackupTurn()
-{
-    if (relay_)
-        relay_->board->EndBackupTurn(relay_->item);
+    if (ReportRelay* relay = run.reporter->relay)
+        relay->board->WaitBackupTurn(relay->item);
 }
 
 unsigned DefaultJobs()
@@ -265,7 +285,9 @@ bool HandleInParallel(const WorkList& work, unsigned jobs, const Run& run, void 
 {
     if (jobs > work.count)
         jobs = static_cast<unsigned>(work.count);
-    JobBoard board(work, jobs * kFilesAheadPerJob, handle);
+    std::size_t runFiles = work.count / (jobs * kRunsPerJob);
+    runFiles = runFiles < 1 ? 1 : runFiles > kMaxRunFiles ? kMaxRunFiles : runFiles;
+    JobBoard board(work, runFiles, jobs * kRunsAheadPerJob, handle);
     auto* workers = new (std::nothrow) Worker[jobs]();
     if (!workers || !board.Allocate()) {
         delete[] workers;

@@ -507,7 +507,7 @@ bool Replace(MailboxRun* box, char** copyPath, FileError* error)
     if (!FlushTemp(&box->temp))
         return fail("cannot force the new file to the disk", errno);
     if (backupDir) {
-        BackupTurn turn(*box->run);
+        WaitForBackupTurn(*box->run);
         if (!WriteBackupCopy(backupDir, box->path, box->facts, Content{nullptr, 0, box->dataFile, box->facts.size},
                              copyPath, error) ||
             !RecordBackup(box->run->backupLog, "mbox", box->out.hash, *copyPath, box->target, error))

@@ -14,19 +14,12 @@ struct Run {
     BackupLog* backupLog; // with --backup-dir
 };
 
-// Held while an original is saved and noted in the backup folder's log: with
-// several jobs, copies take their names (NAME, NAME.1, ...) and their lines in
-// the log in the order of the files, as with one.
-class BackupTurn {
-public:
-    explicit BackupTurn(const Run& run);
-    ~BackupTurn();
-    BackupTurn(const BackupTurn&) = delete;
-    BackupTurn& operator=(const BackupTurn&) = delete;
-
-private:
-    ReportRelay* relay_;
-};
+// Called before an original is saved and noted in the backup folder's log:
+// with several jobs, it waits until every earlier file of the list is done
+// saving, so that copies take their names (NAME, NAME.1, ...) and their lines
+// in the log in the order of the files, as with one. The turn passes when the
+// file is done.
+void WaitForBackupTurn(const Run& run);
 
 // A file its owner may not write is replaced only when asked to (--force):
 // the permission says "keep", and root, who may write anything, would not notice.
