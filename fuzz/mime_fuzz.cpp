@@ -69,7 +69,7 @@ struct Outcome {
 Outcome StripInPieces(const std::string& source, std::size_t split, std::size_t step, std::size_t window)
 {
     PiecesSource pieces(source, split, step);
-    MessageStripper stripper(PartListing::Removed);
+    MessageStripper stripper(PartListing::RemovedWithSizes);
     Outcome outcome{stripper.Parse(pieces, window), {}, {}, {}};
     if (outcome.status == StripStatus::NotMultipart && stripper.NoticeCaption())
         outcome.caption = stripper.NoticeCaption();
@@ -85,7 +85,7 @@ Outcome StripInPieces(const std::string& source, std::size_t split, std::size_t 
 
 StripStatus StripOnce(const char* source, std::string& stripped, Outcome* outcome = nullptr)
 {
-    MessageStripper stripper(PartListing::Removed);
+    MessageStripper stripper(PartListing::RemovedWithSizes);
     StripStatus status = stripper.Parse(source);
     if (outcome) {
         if (status == StripStatus::NotMultipart && stripper.NoticeCaption())

@@ -1,5 +1,6 @@
 #include "mime/allocator.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,9 +12,11 @@ AllocationGate allocationGate = nullptr;
 
 namespace {
 
-std::size_t liveBlocks = 0;
-std::size_t liveBytes = 0;
-std::size_t peakBytes = 0;
+// Counted for the whole process: atomic, so that threads that each strip
+// their own messages (clipsum -j) may allocate side by side.
+std::atomic<std::size_t> liveBlocks{0};
+std::atomic<std::size_t> liveBytes{0};
+std::atomic<std::size_t> peakBytes{0};
 
 // Each block carries its size in front, so that a release knows what it gives
 // back; the header keeps the block as aligned as malloc's.
@@ -21,9 +24,12 @@ constexpr std::size_t kHeaderSize = alignof(std::max_align_t);
 
 void Count(std::size_t added, std::size_t removed)
 {
-    liveBytes = liveBytes - removed + added;
-    if (liveBytes > peakBytes)
-        peakBytes = liveBytes;
+    // Unsigned arithmetic wraps: a release is the addition of its negation.
+    const std::size_t change = added - removed;
+    const std::size_t now = liveBytes.fetch_add(change, std::memory_order_relaxed) + change;
+    std::size_t peak = peakBytes.load(std::memory_order_relaxed);
+    while (now > peak && !peakBytes.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
 }
 
 std::size_t SizeOf(void* block)
@@ -48,7 +54,7 @@ void* Allocate(std::size_t size)
     void* raw = std::malloc(size + kHeaderSize);
     if (!raw)
         return nullptr;
-    ++liveBlocks;
+    liveBlocks.fetch_add(1, std::memory_order_relaxed);
     Count(size, 0);
     return Record(raw, size);
 }
@@ -71,7 +77,7 @@ void Release(void* block)
 {
     if (!block)
         return;
-    --liveBlocks;
+    liveBlocks.fetch_sub(1, std::memory_order_relaxed);
     Count(0, SizeOf(block));
     std::free(static_cast<char*>(block) - kHeaderSize);
 }
@@ -83,22 +89,22 @@ void SetAllocationGate(AllocationGate gate)
 
 std::size_t LiveBlocks()
 {
-    return liveBlocks;
+    return liveBlocks.load(std::memory_order_relaxed);
 }
 
 std::size_t LiveBytes()
 {
-    return liveBytes;
+    return liveBytes.load(std::memory_order_relaxed);
 }
 
 std::size_t PeakBytes()
 {
-    return peakBytes;
+    return peakBytes.load(std::memory_order_relaxed);
 }
 
 void ResetPeakBytes()
 {
-    peakBytes = liveBytes;
+    peakBytes.store(liveBytes.load(std::memory_order_relaxed), std::memory_order_relaxed);
 }
 
 } // namespace mime

@@ -6,19 +6,30 @@
 
 namespace {
 
+// The value of each byte in the base64 alphabet, -1 for the others.
+struct Base64Table {
+    signed char values[256] = {};
+
+    constexpr Base64Table()
+    {
+        for (int c = 0; c < 256; ++c)
+            values[c] = -1;
+        for (int i = 0; i < 26; ++i) {
+            values['A' + i] = static_cast<signed char>(i);
+            values['a' + i] = static_cast<signed char>(26 + i);
+        }
+        for (int i = 0; i < 10; ++i)
+            values['0' + i] = static_cast<signed char>(52 + i);
+        values['+'] = 62;
+        values['/'] = 63;
+    }
+};
+
+constexpr Base64Table kBase64;
+
 int Base64Value(unsigned char c)
 {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
+    return kBase64.values[c];
 }
 
 int HexValue(char c)
@@ -63,7 +74,20 @@ std::size_t BodyDecoder::DecodeLine(const char* line, std::size_t length, char* 
 
 std::size_t BodyDecoder::MeasureLine(const char* line, std::size_t length)
 {
-    return Line<false>(line, length, nullptr);
+    if (encoding_ != TransferEncoding::Base64 || padded_)
+        return Line<false>(line, length, nullptr);
+    // Measuring needs only how many bits the line adds: a run of the alphabet
+    // is counted at once, and the line falls back to the full rules from the
+    // first other character on.
+    std::size_t run = 0;
+    while (run < length && Base64Value(static_cast<unsigned char>(line[run])) >= 0)
+        ++run;
+    firstLine_ = false;
+    const std::uint64_t bits = static_cast<std::uint64_t>(bitCount_) + 6 * static_cast<std::uint64_t>(run);
+    bitCount_ = static_cast<int>(bits % 8);
+    bits_ = 0;
+    const auto counted = static_cast<std::size_t>(bits / 8);
+    return run == length ? counted : counted + Line<false>(line + run, length - run, nullptr);
 }
 
 std::size_t BodyDecoder::MeasurePiece(const char* piece, std::size_t length, bool starts, bool ends)

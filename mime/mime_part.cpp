@@ -7,7 +7,7 @@
 #include "mime/line_reader.h"
 #include "mime/source_window.h"
 
-std::int32_t MimePart::partCount = -1;
+std::atomic<std::int32_t> MimePart::partCount{-1};
 
 namespace {
 
@@ -225,7 +225,7 @@ MimePart::~MimePart()
 {
     if (firstChild)
         FreeChain(firstChild);
-    partCount = -1;
+    partCount.store(-1, std::memory_order_relaxed);
     mime::Release(boundary);
     epilogue.Clear();
     body.Clear();
@@ -410,7 +410,7 @@ StripStatus MimePart::ParseLevel(Window& window, const char* parentBoundary, int
             const StripStatus status = child->ParseLevel(window, boundary, level + 1, child == firstChild, context);
             if (status != StripStatus::Ok)
                 return status;
-            ++partCount;
+            partCount.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
         if (line.whole) {

@@ -3,6 +3,7 @@
 // part's own boundary, and its children. A part owns its lines, its boundary
 // and all its children (firstChild and the siblings chained behind it).
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -48,8 +49,9 @@ public:
 
     // -1 after every destruction of a part; each parse adds 1 per child part
     // it creates, so after a parse that began at -1 it is 0 or more exactly
-    // when the part has a child.
-    static std::int32_t partCount;
+    // when the part has a child. Atomic, so that threads that each parse their
+    // own messages (clipsum -j) may touch it; its meaning holds for one thread.
+    static std::atomic<std::int32_t> partCount;
 
     MimePart();
     ~MimePart();

@@ -131,7 +131,7 @@ BodyLines BodyLinesFor(PartListing listing)
 
 BodySizes BodySizesFor(PartListing listing)
 {
-    return listing == PartListing::None ? BodySizes::Skip : BodySizes::Measure;
+    return listing == PartListing::None || listing == PartListing::Removed ? BodySizes::Skip : BodySizes::Measure;
 }
 
 } // namespace

@@ -58,7 +58,7 @@ struct RemovedPart {
     const char* contentTypeField; // the whole Content-Type field as stored (folded lines, CR LF), or null
     const char* dispositionField; // the whole Content-Disposition field as stored, or null
     const char* encodingField;    // the whole Content-Transfer-Encoding field as stored, or null
-    std::uint64_t decodedSize;    // bytes its body decodes to
+    std::uint64_t decodedSize;    // bytes its body decodes to (not with PartListing::Removed)
     const LineList* body;         // its body lines, between Parse and Reduce with PartListing::RemovedWithBodies; else null
     const char* savedAs;          // the file it was saved as (SetSavedAs), or null
 };
@@ -67,7 +67,12 @@ struct RemovedPart {
 // and keeps their bodies until Reduce. Listing costs a copy of their Content-
 // fields and a pass over their bodies to measure them, which the plug-in does
 // not pay unless it asks; keeping the bodies costs their memory.
-enum class PartListing { None, Removed, RemovedWithBodies };
+enum class PartListing {
+    None,
+    Removed,           // type and fields; decodedSize stays 0
+    RemovedWithSizes,  // and each body measured as it decodes, for the note
+    RemovedWithBodies, // and each body kept until Reduce, to be saved
+};
 
 // Whether Reduce writes a note of each dropped part into the message's header.
 enum class RemovedNote { None, Fields };
@@ -118,7 +123,7 @@ public:
     bool HasAttachment() const;
 
     // After Parse answered Ok: reduces the tree to its text part and writes it
-    // out. With RemovedNote::Fields (and a listing), one field per dropped part,
+    // out. With RemovedNote::Fields (and a listing with sizes), one field per dropped part,
     // "X-TlClipsum-Removed: TYPE; name=...; size=N; saved=...", with the type
     // and the name parameters copied as the part's header writes them, goes
     // after the message's Content- fields; the body is not touched.

@@ -98,7 +98,7 @@ PartListing ListingForSettings()
 {
     if (SavingParts())
         return PartListing::RemovedWithBodies;
-    return g_settings.removedNote != 0 ? PartListing::Removed : PartListing::None;
+    return g_settings.removedNote != 0 ? PartListing::RemovedWithSizes : PartListing::None;
 }
 
 } // namespace

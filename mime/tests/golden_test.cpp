@@ -88,7 +88,7 @@ const Reading kWhole{false, {}, 0};
 
 Result Strip(const std::string& source, const Reading& reading = kWhole)
 {
-    MessageStripper stripper(PartListing::Removed);
+    MessageStripper stripper(PartListing::RemovedWithSizes);
     StripStatus status;
     if (reading.inPieces) {
         PiecesSource pieces(source, reading.sizes);

@@ -120,7 +120,7 @@ const std::string kMessage = Crlf({"From: a@example.com",
 
 TEST_F(RemovedNoteTest, TheNoteFollowsTheContentFieldsAndTheBodyStaysByteForByte)
 {
-    MessageStripper stripper(PartListing::Removed);
+    MessageStripper stripper(PartListing::RemovedWithSizes);
     ASSERT_EQ(stripper.Parse(kMessage.c_str()), StripStatus::Ok);
     ASSERT_EQ(stripper.RemovedPartCount(), 2u);
     EXPECT_EQ(stripper.RemovedPartAt(0).decodedSize, 9u) << "%PDF-1.4 and a line feed";

@@ -363,7 +363,7 @@ TEST_F(StripMessageTest, AReadErrorEndsTheStripWithNothingBuilt)
 {
     for (std::size_t failAt = 0; failAt < kMessage.rfind("------=_outer--"); ++failAt) {
         PiecesSource source(kMessage, {5}, failAt);
-        MessageStripper stripper(PartListing::Removed);
+        MessageStripper stripper(PartListing::RemovedWithSizes);
         ASSERT_EQ(stripper.Parse(source, 8), StripStatus::ReadFailed) << "error after " << failAt << " bytes";
         EXPECT_EQ(stripper.Reduce(), StripStatus::ReadFailed);
         EXPECT_EQ(stripper.NewSource(), nullptr);
@@ -437,7 +437,7 @@ TEST_F(StripMessageTest, AnAttachmentOnOneGigabyteLineIsReadInBoundedMemory)
     const std::uint64_t size = std::uint64_t{1} << 30;
     OneLineAttachment source(size);
     mime::ResetPeakBytes();
-    MessageStripper stripper(PartListing::Removed);
+    MessageStripper stripper(PartListing::RemovedWithSizes);
     ASSERT_EQ(stripper.Parse(source), StripStatus::Ok);
     ASSERT_EQ(stripper.RemovedPartCount(), 1u);
     EXPECT_EQ(stripper.RemovedPartAt(0).decodedSize, size / 4 * 3);

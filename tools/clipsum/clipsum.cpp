@@ -2,6 +2,7 @@
 // Maildir folders, mbox files), with the same engine as the plug-in, so that
 // a message comes out byte for byte as the plug-in would store it.
 
+#include "jobs.h"
 #include "restore.h"
 #include "run.h"
 #include "walk.h"
@@ -109,8 +110,12 @@ int RunStrip(int argc, char** argv)
     TempSweep sweep{};
     Run run{&options, &reporter, &sweep, options.backupDir ? &backupLog : nullptr,
             options.saveDir ? &saveDir : nullptr};
-    for (std::size_t i = 0; i < work.count; ++i)
-        HandleItem(work.items[i], run);
+    // Standard output takes one file after the other.
+    const unsigned jobs = options.mode == Mode::ToStdout ? 1 : options.jobs ? options.jobs : DefaultJobs();
+    if (jobs < 2 || work.count < 2 || !HandleInParallel(work, jobs, run, HandleItem)) {
+        for (std::size_t i = 0; i < work.count; ++i)
+            HandleItem(work.items[i], run);
+    }
     EndSweep(&sweep);
     FreeWork(&work);
     PrintSummary(&reporter);

@@ -517,11 +517,13 @@ bool Replace(MailboxRun* box, char** copyPath, FileError* error)
         return false;
     if (!FlushTemp(&box->temp))
         return fail("cannot force the new file to the disk", errno);
-    if (backupDir &&
-        (!WriteBackupCopy(backupDir, box->path, box->facts, Content{nullptr, 0, box->dataFile, box->facts.size},
-                          copyPath, error) ||
-         !RecordBackup(box->run->backupLog, "mbox", box->out.hash, *copyPath, box->target, error)))
-        return false;
+    if (backupDir) {
+        WaitForBackupTurn(*box->run);
+        if (!WriteBackupCopy(backupDir, box->path, box->facts, Content{nullptr, 0, box->dataFile, box->facts.size},
+                             copyPath, error) ||
+            !RecordBackup(box->run->backupLog, "mbox", box->out.hash, *copyPath, box->target, error))
+            return false;
+    }
     if (!FileUnchanged(box->dataFile, box->facts))
         return fail("changed while it was read (a message delivered?)", 0);
     // Windows renames nothing over a file that is open.

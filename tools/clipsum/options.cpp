@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "jobs.h"
 #include "message_file.h"
 
 #include <cerrno>
@@ -83,6 +84,10 @@ const char kUsage[] =
     "\n"
     "Other options:\n"
     "  -r, --recursive    go into sub-folders.\n"
+    "  -j, --jobs N       handle N files at a time (default: one per processor; an\n"
+    "                     mbox is one file). The report, the summary and the\n"
+    "                     names of backup copies are the same whatever N is.\n"
+    "                     With --stdout, one file at a time.\n"
     "  --backup-dir DIR   with --in-place: before a file is changed, save its\n"
     "                     original (a whole mbox) in DIR under the same name\n"
     "                     (NAME.1, NAME.2, ... when that name is taken; no copy is\n"
@@ -188,6 +193,23 @@ const char* OptionValue(const char* argument, int argc, char** argv, int* i, con
     return nullptr;
 }
 
+// -j N, or -jN.
+const char* JobsValue(const char* argument, int argc, char** argv, int* i, bool* missing)
+{
+    *missing = false;
+    if (strncmp(argument, "-j", 2) != 0)
+        return nullptr;
+    if (argument[2] != '\0')
+        return argument + 2;
+    if (*i + 1 >= argc || !argv[*i + 1]) {
+        *missing = true;
+        return nullptr;
+    }
+    const char* value = argv[++*i];
+    argv[*i] = nullptr;
+    return value;
+}
+
 bool ParseCount(const char* text, unsigned long long* value)
 {
     char* end = nullptr;
@@ -291,6 +313,12 @@ int ParseStripOptions(int argc, char** argv, StripOptions* options)
             options->recursive = true;
         } else if (strcmp(argument, "-q") == 0 || strcmp(argument, "--quiet") == 0) {
             options->quiet = true;
+        } else if ((value = OptionValue(argument, argc, argv, &i, "--jobs", &missing)) || missing ||
+                   (value = JobsValue(argument, argc, argv, &i, &missing)) || missing) {
+            unsigned long long jobs = 0;
+            if (missing || !ParseCount(value, &jobs) || jobs < 1 || jobs > kMaxJobs)
+                return UsageError("--jobs needs a number from 1 to 64", value);
+            options->jobs = static_cast<unsigned>(jobs);
         } else if ((value = OptionValue(argument, argc, argv, &i, "--backup-dir", &missing)) || missing) {
             if (missing)
                 return UsageError("--backup-dir needs a directory", nullptr);

@@ -15,6 +15,7 @@ struct StripOptions {
     bool note = false;
     const char* saveDir = nullptr;
     unsigned long long olderThanDays = 0;
+    unsigned jobs = 0; // 0: one per processor
     Filters filters{};
 };
 

@@ -531,6 +531,22 @@ bool PathUnchanged(const char* path, const FileFacts& facts)
     return size == facts.size && Ticks(data.ftLastWriteTime) == facts.writeTime;
 }
 
+bool IdentifyFile(const char* path, FileIdentity* identity)
+{
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (known) {
+        identity->volume = info.dwVolumeSerialNumber;
+        identity->index = (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    }
+    return known;
+}
+
 long long CurrentTime()
 {
     FILETIME now;
@@ -944,6 +960,16 @@ bool PathUnchanged(const char* path, const FileFacts& facts)
     return stat(path, &now) == 0 && now.st_size == facts.status.st_size &&
            now.st_mtim.tv_sec == facts.status.st_mtim.tv_sec && now.st_mtim.tv_nsec == facts.status.st_mtim.tv_nsec &&
            now.st_ino == facts.status.st_ino;
+}
+
+bool IdentifyFile(const char* path, FileIdentity* identity)
+{
+    struct stat info;
+    if (stat(path, &info) != 0)
+        return false;
+    identity->volume = static_cast<unsigned long long>(info.st_dev);
+    identity->index = static_cast<unsigned long long>(info.st_ino);
+    return true;
 }
 
 long long CurrentTime()

@@ -147,6 +147,16 @@ bool FileUnchanged(FILE* file, const FileFacts& facts);
 // The same for the file at path: false when it was replaced, written or removed.
 bool PathUnchanged(const char* path, const FileFacts& facts);
 
+// What tells a file from every other: its device and inode (volume and file
+// index on Windows), links followed. Two paths of one file (a link, a hard
+// link) give the same.
+struct FileIdentity {
+    unsigned long long volume;
+    unsigned long long index;
+};
+// False when the file cannot be looked at.
+bool IdentifyFile(const char* path, FileIdentity* identity);
+
 // Seconds since 1970-01-01 00:00 UTC.
 long long CurrentTime();
 

@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "report_relay.h"
+
 #include <cstring>
 
 namespace {
@@ -253,6 +255,8 @@ void StartReport(Reporter* reporter, FILE* lines, FILE* json, bool quiet, bool d
 
 void ReportOutcome(Reporter* reporter, const MessageRef& where, const MessageOutcome& outcome, const char* copyPath)
 {
+    if (reporter->relay)
+        return RelayOutcome(reporter->relay, where, outcome, copyPath);
     if (outcome.verdict == Verdict::Strip) {
         ++reporter->stripped;
         reporter->filesSaved += outcome.savedCount;
@@ -293,6 +297,8 @@ void ReportOutcome(Reporter* reporter, const MessageRef& where, const MessageOut
 void ReportFailure(Reporter* reporter, const MessageRef& where, const FileError& error, unsigned long long length,
                    const char* detail)
 {
+    if (reporter->relay)
+        return RelayFailure(reporter->relay, where, error, length, detail);
     ++reporter->failed;
     ++reporter->progressDone;
     CountReason(reporter->failedReasons, error.what);
@@ -320,6 +326,8 @@ void ReportFailure(Reporter* reporter, const MessageRef& where, const FileError&
 
 void ReportMailboxLine(Reporter* reporter, const char* path, const char* text, const char* copyPath)
 {
+    if (reporter->relay)
+        return RelayMailboxLine(reporter->relay, path, text, copyPath);
     if (reporter->quiet)
         return;
     MakeRoomForLine(reporter, reporter->lines);
@@ -333,6 +341,8 @@ void ReportMailboxLine(Reporter* reporter, const char* path, const char* text, c
 void ReportMailboxFailure(Reporter* reporter, const char* path, const FileError& error, unsigned long undone,
                           unsigned long long undoneBytes, unsigned long undoneFiles)
 {
+    if (reporter->relay)
+        return RelayMailboxFailure(reporter->relay, path, error, undone, undoneBytes, undoneFiles);
     reporter->stripped -= undone;
     reporter->filesSaved -= undoneFiles;
     reporter->failed += undone;
@@ -357,6 +367,8 @@ void ReportMailboxFailure(Reporter* reporter, const char* path, const FileError&
 
 void AddToProgressTotal(Reporter* reporter, unsigned long long messages)
 {
+    if (reporter->relay)
+        return RelayProgressTotal(reporter->relay, messages);
     reporter->progressTotal += messages;
     DrawProgress(reporter, true);
 }

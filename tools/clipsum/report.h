@@ -18,6 +18,8 @@ struct MessageRef {
 
 constexpr unsigned kMaxReasons = 32;
 
+struct ReportRelay;
+
 struct ReasonCount {
     const char* reason;
     unsigned long count;
@@ -45,6 +47,9 @@ struct Reporter {
     const char* saveDir;        // with --save-dir
     unsigned long filesSaved;   // parts saved as files there
     unsigned long brokenSaved;  // of them, those whose base64 is broken
+    // In a worker thread (-j): the calls below are recorded there, to be made
+    // on the reporter that writes when the file's turn comes; null otherwise.
+    ReportRelay* relay;
 };
 
 void StartReport(Reporter* reporter, FILE* lines, FILE* json, bool quiet, bool dryRun);

@@ -19,6 +19,13 @@ struct Run {
     const SaveDir* saveDir; // with --save-dir
 };
 
+// Called before an original is saved and noted in the backup folder's log:
+// with several jobs, it waits until every earlier file of the list is done
+// saving, so that copies take their names (NAME, NAME.1, ...) and their lines
+// in the log in the order of the files, as with one. The turn passes when the
+// file is done.
+void WaitForBackupTurn(const Run& run);
+
 // A file its owner may not write is replaced only when asked to (--force):
 // the permission says "keep", and root, who may write anything, would not notice.
 inline bool KeptReadOnly(const FileFacts& facts, const StripOptions& options)
@@ -28,10 +35,14 @@ inline bool KeptReadOnly(const FileFacts& facts, const StripOptions& options)
 
 constexpr char kReadOnlyReason[] = "read-only file (--force to strip it)";
 
-// What the engine lists of the parts a strip drops: their bodies too when they are saved.
+// What the engine lists of the parts a strip drops: their bodies too when
+// they are saved, their decoded sizes when the note gives them; measuring
+// costs a pass over every dropped byte, which the report alone does not need.
 inline PartListing ListingFor(const Run& run)
 {
-    return run.saveDir ? PartListing::RemovedWithBodies : PartListing::Removed;
+    if (run.saveDir)
+        return PartListing::RemovedWithBodies;
+    return run.options->note ? PartListing::RemovedWithSizes : PartListing::Removed;
 }
 
 // Longest stem taken from a file's name for a part without a name.

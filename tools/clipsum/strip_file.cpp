@@ -34,6 +34,7 @@ bool StoreStripped(const char* path, MessageSource& message, const FileFacts& fa
         if (options.backupDir) {
             // The copy is made from the whole file, read again: the parse held
             // no more of it than the text it keeps.
+            WaitForBackupTurn(run);
             FileBytes original{};
             ContentHash hash;
             HashBytes(&hash, newSource, newLength);

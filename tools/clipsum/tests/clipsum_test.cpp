@@ -41,6 +41,10 @@ TEST_F(ClipsumTest, UsageErrorsExitWithTwoAndTouchNothing)
         {"strip", "--stdout", "--in-place", file},
         {"strip", "--in-place", file, "--backup-dir"},
         {"strip", "--dry-run", "--backup-dir", dir_, file},
+        {"strip", "--in-place", "-j", "0", file},
+        {"strip", "--in-place", "--jobs=65", file},
+        {"strip", "--in-place", "-jx", file},
+        {"strip", "--in-place", file, "-j"},
     };
     for (const auto& misuse : misuses) {
         std::string shown;
@@ -62,7 +66,8 @@ TEST_F(ClipsumTest, HelpDocumentsEveryOption)
     RunResult result = Run({"strip", "--help"});
     EXPECT_EQ(result.exitStatus, 0);
     for (const char* option :
-         {"--in-place", "--stdout", "--dry-run", "--backup-dir", "--keep-html", "--force", "--help", "read-only", "--note", "--save-dir",
+         {"--in-place", "--stdout", "--dry-run", "--backup-dir", "--keep-html", "--force", "--jobs", "--help", "read-only",
+          "--note", "--save-dir",
           "mbox", "named pipe", "Exit status"})
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
     EXPECT_EQ(Run({"--help"}).out, result.out);
