@@ -44,6 +44,7 @@ public:
     bool Add(const char* text) { return Add(text, std::strlen(text)); }
 
     std::size_t Length() const { return position_; }
+    const char* Text() const { return data_ ? data_ : ""; }
 
     char* Take()
     {
@@ -198,13 +199,7 @@ bool AddNameItems(FoldedField& field, const char* header, const char* base, bool
             if (c != '\r' && c != '\n' && !item.Add(&c, 1))
                 return false;
         }
-        const std::size_t length = item.Length();
-        char* text = item.Take();
-        if (!text)
-            return false;
-        const bool added = field.Item(text, length);
-        mime::Release(text);
-        if (!added)
+        if (!field.Item(item.Text(), item.Length()))
             return false;
     }
     return true;
@@ -242,13 +237,7 @@ bool AddSavedItem(FoldedField& field, const char* name)
                 return false;
         }
     }
-    const std::size_t length = item.Length();
-    char* text = item.Take();
-    if (!text)
-        return false;
-    const bool added = field.Item(text, length);
-    mime::Release(text);
-    return added;
+    return field.Item(item.Text(), item.Length());
 }
 
 bool IsContentLine(const LineNode& line)
@@ -276,13 +265,7 @@ char* FormatRemovedNote(const RemovedPart& part)
     } else if (!first.Add("text/plain")) {
         return nullptr;
     }
-    const std::size_t firstLength = first.Length();
-    char* firstText = first.Take();
-    if (!firstText)
-        return nullptr;
-    const bool started = field.Item(firstText, firstLength);
-    mime::Release(firstText);
-    if (!started)
+    if (!field.Item(first.Text(), first.Length()))
         return nullptr;
 
     bool named = false;

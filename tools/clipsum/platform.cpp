@@ -100,6 +100,25 @@ int CompareNames(const void* a, const void* b)
 
 } // namespace
 
+namespace {
+
+void CloseTemp(TempFile* temp)
+{
+    if (temp->file)
+        fclose(temp->file);
+    temp->file = nullptr;
+}
+
+void FreeTemp(TempFile* temp)
+{
+    free(temp->name);
+    free(temp->directory);
+    temp->name = nullptr;
+    temp->directory = nullptr;
+}
+
+} // namespace
+
 void SortNames(NameList* list)
 {
     if (list->count > 1)
@@ -168,21 +187,6 @@ bool ProcessIsGone(unsigned long pid)
     bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
     CloseHandle(process);
     return ended;
-}
-
-void CloseTemp(TempFile* temp)
-{
-    if (temp->file)
-        fclose(temp->file);
-    temp->file = nullptr;
-}
-
-void FreeTemp(TempFile* temp)
-{
-    free(temp->name);
-    free(temp->directory);
-    temp->name = nullptr;
-    temp->directory = nullptr;
 }
 
 } // namespace
@@ -602,21 +606,6 @@ void SyncDirectory(const char* directory)
         return;
     fsync(fd);
     close(fd);
-}
-
-void CloseTemp(TempFile* temp)
-{
-    if (temp->file)
-        fclose(temp->file);
-    temp->file = nullptr;
-}
-
-void FreeTemp(TempFile* temp)
-{
-    free(temp->name);
-    free(temp->directory);
-    temp->name = nullptr;
-    temp->directory = nullptr;
 }
 
 bool CopyOwnerAndMode(int fd, const struct stat& original, bool strict, FileError* error)
