@@ -8,6 +8,8 @@
 #include "mime/header_text.h"
 #include "mime/line_list.h"
 #include "mime/line_reader.h"
+#include "mime/mail_date.h"
+#include "mime/message_header.h"
 #include "mime/strip_message.h"
 
 namespace {
@@ -20,6 +22,8 @@ constexpr std::size_t kNumberedNameSize = kMaxAttachmentNameBytes + 16;
 constexpr std::size_t kMaxMailboxBytes = 1024;
 // Decoded bytes are written in pieces of this size (more for a longer line).
 constexpr std::size_t kOutputChunk = 64 * 1024;
+// Longer Date fields are no date mail programs write.
+constexpr std::size_t kMaxDateBytes = 256;
 const char kSubjectField[] = "Subject:";
 const char kUnnamedMailbox[] = "mailbox";
 
@@ -128,20 +132,41 @@ void SubjectStem(const char* source, char* out, std::size_t outSize)
     }
 }
 
+bool MessageFileTime(const char* source, FILETIME* time)
+{
+    if (source == nullptr)
+        return false;
+    const std::size_t length = std::strlen(source);
+    HeaderField field;
+    if (!FindHeaderField(source, length, "Date", &field))
+        return false;
+    char value[kMaxDateBytes];
+    UnfoldedValue(source, field, value, sizeof value);
+    long long seconds = 0;
+    unsigned long long ticks = 0;
+    if (!ParseMailDate(value, &seconds) || !FileTimeTicks(seconds, &ticks))
+        return false;
+    time->dwLowDateTime = static_cast<DWORD>(ticks);
+    time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return true;
+}
+
 AttachmentSaver::~AttachmentSaver()
 {
     std::free(names_);
     std::free(output_);
 }
 
-bool AttachmentSaver::Save(MessageStripper& stripper, const char* folder, const char* mailbox, const char* stem)
+bool AttachmentSaver::Save(MessageStripper& stripper, const char* folder, const char* mailbox, const char* stem,
+                           const FILETIME* date)
 {
+    savedBrokenPart_ = false;
     if (!OpenFolders(folder, mailbox)) {
         Undo();
         return false;
     }
     for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i) {
-        if (!SavePart(stripper, i, stem)) {
+        if (!SavePart(stripper, i, stem, date)) {
             Undo();
             return false;
         }
@@ -220,7 +245,8 @@ bool AttachmentSaver::MakeFolder(std::size_t length, bool& created)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool AttachmentSaver::SavePart(MessageStripper& stripper, std::size_t index, const char* stem)
+bool AttachmentSaver::SavePart(MessageStripper& stripper, std::size_t index, const char* stem,
+                               const FILETIME* date)
 {
     char name[kMaxAttachmentNameBytes + 1];
     char numbered[kNumberedNameSize];
@@ -243,7 +269,8 @@ bool AttachmentSaver::SavePart(MessageStripper& stripper, std::size_t index, con
     }
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    bool saved = WriteBody(file, index, stripper) && FlushFileBuffers(file) != 0;
+    bool saved = WriteBody(file, index, stripper) && (date == nullptr || SetFileTime(file, nullptr, date, date) != 0) &&
+                 FlushFileBuffers(file) != 0;
     saved = CloseHandle(file) != 0 && saved;
     if (!saved || !RememberName(tried)) {
         DeleteFileW(path_);
@@ -276,6 +303,7 @@ bool AttachmentSaver::WriteBody(HANDLE file, std::size_t index, const MessageStr
         }
         outputUsed_ += decoder.DecodeLine(line->text, length, output_ + outputUsed_);
     }
+    savedBrokenPart_ = savedBrokenPart_ || decoder.Broken();
     return Flush(file);
 }
 

@@ -15,6 +15,7 @@ const char kCannotProcessNotice[] = "このメールは処理できませんで�
 const char kNoticeCaption[] = "Message from TlClipsum";
 const char kHtmlHeader[] = "Content-Type: text/html";
 const char kSaveFailedNotice[] = "添付ファイルを保存できませんでした。";
+const char kBrokenPartNotice[] = "壊れた添付ファイルがあり、読めた部分までを保存しました。";
 
 // A message the engine could not take apart (nested too deep, memory ran
 // out, or encrypted, so that its text cannot be told from the rest) is left
@@ -50,8 +51,12 @@ void StripSource(MessageStripper& stripper, const char* privateId, const char* s
         return;
     }
     char stem[kStemSize] = "";
-    if (SavingParts())
+    FILETIME date{};
+    bool dated = false;
+    if (SavingParts()) {
         SubjectStem(source, stem, sizeof stem);
+        dated = MessageFileTime(source, &date);
+    }
 
     // An HTML message with attachments is multipart: its HTML is declared in
     // a part, not in the header the host hands over.
@@ -66,7 +71,8 @@ void StripSource(MessageStripper& stripper, const char* privateId, const char* s
     AttachmentSaver saver;
     if (SavingParts()) {
         const char* mailbox = g_hostApi.GetCurrentMailBox()();
-        if (g_settings.saveFolderTooLong || !saver.Save(stripper, g_settings.saveFolder, mailbox, stem)) {
+        if (g_settings.saveFolderTooLong ||
+            !saver.Save(stripper, g_settings.saveFolder, mailbox, stem, dated ? &date : nullptr)) {
             g_hostApi.SetMessageText()(nullptr, kSaveFailedNotice);
             return;
         }
@@ -87,6 +93,8 @@ void StripSource(MessageStripper& stripper, const char* privateId, const char* s
     }
 
     g_hostApi.SetSource()(privateId, stripper.NewSource());
+    if (saver.SavedBrokenPart())
+        g_hostApi.SetMessageText()(nullptr, kBrokenPartNotice);
     const size_t after = stripper.NewLength();
     outcome.stripped = true;
     outcome.bytesSaved = before > after ? before - after : 0;

@@ -121,6 +121,23 @@ std::map<std::wstring, std::string> FilesUnder(const std::wstring& folder, const
     return files;
 }
 
+// The last write time of each file in folder (ending in a backslash), in ticks.
+std::map<std::wstring, unsigned long long> WriteTimesUnder(const std::wstring& folder)
+{
+    std::map<std::wstring, unsigned long long> times;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return times;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            times[found.cFileName] = (static_cast<unsigned long long>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                                     found.ftLastWriteTime.dwLowDateTime;
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return times;
+}
+
 void DeleteTreeWide(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found;
@@ -259,13 +276,37 @@ TEST_F(SaveFolderTest, EachAttachmentIsSavedWithTheBytesThatWereAttached)
     std::map<std::wstring, std::string> expected = AttachedFiles("encodings", L"Main\\");
     ASSERT_EQ(5u, expected.size()) << "base64, quoted-printable, 7bit, 8bit, x-uuencode as written";
     EXPECT_EQ(expected, FilesUnder(SavedRoot()));
+    EXPECT_TRUE(Calls("TLA_SetMessageText").empty());
 
-    // A download cut short: saved as far as its base64 goes, and stripped.
+    // A download cut short: saved as far as its base64 goes, stripped, and the user told.
     StripTestMessage("broken-base64");
     EXPECT_EQ(1u, Calls("TLA_SetSource").size());
+    ASSERT_EQ(1u, Calls("TLA_SetMessageText").size());
+    EXPECT_EQ(Cp932(u8"壊れた添付ファイルがあり、読めた部分までを保存しました。"),
+              Calls("TLA_SetMessageText")[0].args.at(1));
     for (auto& file : AttachedFiles("broken-base64", L"Main\\"))
         expected.insert(file);
     EXPECT_EQ(expected, FilesUnder(SavedRoot()));
+}
+
+TEST_F(SaveFolderTest, SavedFilesCarryTheMessagesDateOrElseTheTimeOfSaving)
+{
+    LoadSaving();
+    StripTestMessage("encodings"); // Date: Tue, 21 May 2024 10:00:00 +0900
+    const unsigned long long dated = (1716253200ULL + 11644473600ULL) * 10000000ULL;
+    std::map<std::wstring, unsigned long long> times = WriteTimesUnder(SavedRoot() + L"Main\\");
+    ASSERT_EQ(5u, times.size());
+    for (auto& file : times)
+        EXPECT_EQ(dated, file.second) << std::string(file.first.begin(), file.first.end());
+
+    // Without a Date field a file has the time it was written.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const unsigned long long nowTicks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    StripWithCommand(WriteMessage("undated.eml", MessageWithParts({"filename=\"undated.bin\""})));
+    times = WriteTimesUnder(SavedRoot() + L"Main\\");
+    ASSERT_EQ(1u, times.count(L"undated.bin"));
+    EXPECT_LT(nowTicks - 600ULL * 10000000ULL, times[L"undated.bin"]);
 }
 
 TEST_F(SaveFolderTest, JapaneseNamesAreSavedUnderTheirUnicodeNamesAndNamedInTheNote)

@@ -1,8 +1,8 @@
 #include "examine.h"
 
 #include "report_text.h"
-#include "mail_date.h"
-#include "message_header.h"
+#include "mime/mail_date.h"
+#include "mime/message_header.h"
 #include "save_dir.h"
 
 #include "mime/strip_message.h"

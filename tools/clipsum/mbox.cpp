@@ -5,7 +5,7 @@
 
 #include "run.h"
 
-#include "message_header.h"
+#include "mime/message_header.h"
 
 #include "mime/strip_message.h"
 

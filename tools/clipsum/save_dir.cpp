@@ -5,6 +5,7 @@
 #include "mime/attachment_name.h"
 #include "mime/body_decoder.h"
 #include "mime/line_list.h"
+#include "mime/mail_date.h"
 #include "mime/strip_message.h"
 
 #include <cerrno>
@@ -118,11 +119,11 @@ bool WriteOut(OutFile file, const char* data, std::size_t length)
 bool FinishOut(OutFile file, const MessageOutcome& outcome)
 {
     bool done = true;
-    if (outcome.dated) {
-        // From 1970 in seconds to 1601 in 100 ns ticks.
-        const unsigned long long ticks = static_cast<unsigned long long>(outcome.date + 11644473600LL) * 10000000ULL;
+    unsigned long long ticks = 0;
+    // A date no file can have leaves the time of writing.
+    if (outcome.dated && FileTimeTicks(outcome.date, &ticks)) {
         FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-        done = outcome.date > -11644473600LL && SetFileTime(file, nullptr, &time, &time);
+        done = SetFileTime(file, nullptr, &time, &time) != 0;
     }
     done = done && FlushFileBuffers(file);
     const DWORD error = GetLastError();

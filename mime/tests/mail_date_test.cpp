@@ -1,7 +1,7 @@
 // The Date field as it appears in real mail, current and obsolete forms side
 // by side with the moment they name (seconds since 1970, UTC).
 
-#include "mail_date.h"
+#include "mime/mail_date.h"
 
 #include <gtest/gtest.h>
 
@@ -74,6 +74,17 @@ TEST(MailDate, RefusesWhatNamesNoMoment)
         long long seconds = 0;
         EXPECT_FALSE(ParseMailDate(text, &seconds)) << text;
     }
+}
+
+TEST(MailDate, FileTimesCountFrom1601AndRefuseEarlierMoments)
+{
+    unsigned long long ticks = 0;
+    ASSERT_TRUE(FileTimeTicks(0, &ticks));
+    EXPECT_EQ(116444736000000000ULL, ticks);
+    ASSERT_TRUE(FileTimeTicks(1716253200, &ticks)); // 2024-05-21 01:00 UTC
+    EXPECT_EQ(133607268000000000ULL, ticks);
+    EXPECT_FALSE(FileTimeTicks(-11644473600LL, &ticks));
+    EXPECT_FALSE(FileTimeTicks(-20000000000LL, &ticks));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #pragma once
-// The few fields of a message's own header that clipsum reads for itself:
-// Subject and Date for the report and the filters, Content-Length in an mbox.
-// The header ends at the first blank line; the engine is not asked, so that a
-// message it leaves alone is still described.
+// The few fields of a message's own header read outside the parse: Subject
+// and Date for clipsum's report and filters, Content-Length in an mbox, Date
+// for the time of a saved attachment. The header ends at the first blank
+// line; no tree is built, so that a message left alone is still described.
 
 #include <cstddef>
 

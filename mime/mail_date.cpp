@@ -1,4 +1,4 @@
-#include "mail_date.h"
+#include "mime/mail_date.h"
 
 #include <cstddef>
 #include <cstring>
@@ -247,5 +247,15 @@ bool ParseMailDate(const char* text, long long* seconds)
     int second = parts.second == 60 ? 59 : parts.second; // a leap second
     *seconds = DaysFromEpoch(year, parts.month, parts.day) * 86400 + parts.hour * 3600LL + parts.minute * 60LL +
                second - parts.zoneMinutes * 60LL;
+    return true;
+}
+
+bool FileTimeTicks(long long seconds, unsigned long long* ticks)
+{
+    constexpr long long kSecondsFrom1601To1970 = 11644473600LL;
+    constexpr long long kMostSeconds = 900000000000LL; // far below the 64-bit tick limit
+    if (seconds <= -kSecondsFrom1601To1970 || seconds > kMostSeconds)
+        return false;
+    *ticks = static_cast<unsigned long long>(seconds + kSecondsFrom1601To1970) * 10000000ULL;
     return true;
 }

@@ -1,4 +1,4 @@
-#include "message_header.h"
+#include "mime/message_header.h"
 
 #include <cstring>
 
