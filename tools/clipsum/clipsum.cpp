@@ -47,7 +47,7 @@ void HandleItem(const WorkItem& item, const Run& run)
         return ReportFailure(run.reporter, where, FileError{item.reason, item.code}, 0);
     case ItemKind::File:
     case ItemKind::MaildirMessage:
-        return StripPath(item.path, item.kind == ItemKind::MaildirMessage, run);
+        return StripPath(item.path, item.kind == ItemKind::MaildirMessage, item.listedRegular, run);
     }
 }
 

@@ -64,9 +64,9 @@ char* DirectoryOf(const char* path)
     return directory;
 }
 
-FILE* OpenMessageFile(const char* path, FileFacts* facts, FileError* error)
+FILE* OpenMessageFile(const char* path, FileFacts* facts, FileError* error, bool listedRegular)
 {
-    FILE* file = OpenRegularFile(path, facts);
+    FILE* file = listedRegular ? OpenListedRegularFile(path, facts) : OpenRegularFile(path, facts);
     if (!file && errno == 0)
         Fail(error, NotRegularReason(facts->kind), 0);
     else if (!file)

@@ -26,7 +26,7 @@ bool ReadWholeFile(const char* path, FileBytes* bytes, FileFacts* facts, FileErr
 
 // The two steps of ReadWholeFile: open (null with error set), and read the
 // open file from where it stands to its end, closing it.
-FILE* OpenMessageFile(const char* path, FileFacts* facts, FileError* error);
+FILE* OpenMessageFile(const char* path, FileFacts* facts, FileError* error, bool listedRegular = false);
 bool ReadOpenFile(FILE* file, FileBytes* bytes, FileError* error);
 void FreeFileBytes(FileBytes* bytes);
 

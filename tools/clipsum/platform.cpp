@@ -70,7 +70,7 @@ char* TempNameTemplate(const char* directory, unsigned long pid)
 
 } // namespace
 
-bool AddName(NameList* list, const char* name)
+bool AddName(NameList* list, const char* name, ListedKind kind)
 {
     if (list->count == list->capacity) {
         std::size_t capacity = list->capacity ? list->capacity * 2 : 64;
@@ -80,6 +80,10 @@ bool AddName(NameList* list, const char* name)
         if (!grown)
             return false;
         list->names = grown;
+        auto* grownKinds = static_cast<ListedKind*>(realloc(list->kinds, capacity * sizeof(ListedKind)));
+        if (!grownKinds)
+            return false;
+        list->kinds = grownKinds;
         list->capacity = capacity;
     }
     std::size_t length = strlen(name);
@@ -87,15 +91,26 @@ bool AddName(NameList* list, const char* name)
     if (!copy)
         return false;
     memcpy(copy, name, length + 1);
+    list->kinds[list->count] = kind;
     list->names[list->count++] = copy;
     return true;
 }
 
 namespace {
 
+struct ListedName {
+    char* name;
+    ListedKind kind;
+};
+
 int CompareNames(const void* a, const void* b)
 {
     return strcmp(*static_cast<char* const*>(a), *static_cast<char* const*>(b));
+}
+
+int CompareListedNames(const void* a, const void* b)
+{
+    return strcmp(static_cast<const ListedName*>(a)->name, static_cast<const ListedName*>(b)->name);
 }
 
 } // namespace
@@ -121,8 +136,23 @@ void FreeTemp(TempFile* temp)
 
 void SortNames(NameList* list)
 {
-    if (list->count > 1)
+    if (list->count < 2)
+        return;
+    auto* pairs = static_cast<ListedName*>(malloc(list->count * sizeof(ListedName)));
+    if (!pairs) {
+        // Short of memory the order still holds; the kinds are then looked up again.
         qsort(list->names, list->count, sizeof(char*), CompareNames);
+        memset(list->kinds, 0, list->count * sizeof(ListedKind));
+        return;
+    }
+    for (std::size_t i = 0; i < list->count; ++i)
+        pairs[i] = ListedName{list->names[i], list->kinds[i]};
+    qsort(pairs, list->count, sizeof(ListedName), CompareListedNames);
+    for (std::size_t i = 0; i < list->count; ++i) {
+        list->names[i] = pairs[i].name;
+        list->kinds[i] = pairs[i].kind;
+    }
+    free(pairs);
 }
 
 void FreeNames(NameList* list)
@@ -130,7 +160,9 @@ void FreeNames(NameList* list)
     for (std::size_t i = 0; i < list->count; ++i)
         free(list->names[i]);
     free(list->names);
+    free(list->kinds);
     list->names = nullptr;
+    list->kinds = nullptr;
     list->count = 0;
     list->capacity = 0;
 }
@@ -243,6 +275,12 @@ FILE* OpenRegularFile(const char* path, FileFacts* facts)
     facts->accessTime = Ticks(info.ftLastAccessTime);
     facts->writeTime = Ticks(info.ftLastWriteTime);
     return file;
+}
+
+// The look before opening only tells a folder, which the listing has told.
+FILE* OpenListedRegularFile(const char* path, FileFacts* facts)
+{
+    return OpenRegularFile(path, facts);
 }
 
 char* ResolveLinks(const char* path)
@@ -373,7 +411,12 @@ bool ListDirectory(const char* path, NameList* names, FileError* error)
         return Fail(error, "cannot list the folder", ErrnoFromWin32(GetLastError()));
     bool listed = true;
     do {
-        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0 && !AddName(names, found.cFileName))
+        // A reparse point (a link) is looked at on its own.
+        const ListedKind kind = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? ListedKind::Unknown
+                                : (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)   ? ListedKind::Directory
+                                                                                        : ListedKind::Regular;
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0 &&
+            !AddName(names, found.cFileName, kind))
             listed = Fail(error, "not enough memory to list the folder", ENOMEM);
     } while (listed && FindNextFileA(finder, &found));
     FindClose(finder);
@@ -514,6 +557,16 @@ void PathAsUtf8(const char* path, char* out, std::size_t outSize)
 bool SeekFile(FILE* file, unsigned long long offset)
 {
     return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+}
+
+bool ReadFileStart(FILE* file, char* out, std::size_t count, std::size_t* got)
+{
+    *got = fread(out, 1, count, file);
+    if (ferror(file)) {
+        errno = EIO;
+        return false;
+    }
+    return SeekFile(file, 0);
 }
 
 bool FileUnchanged(FILE* file, const FileFacts& facts)
@@ -687,6 +740,11 @@ FILE* OpenRegularFile(const char* path, FileFacts* facts)
         errno = 0;
         return nullptr;
     }
+    return OpenListedRegularFile(path, facts);
+}
+
+FILE* OpenListedRegularFile(const char* path, FileFacts* facts)
+{
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
@@ -874,7 +932,10 @@ bool ListDirectory(const char* path, NameList* names, FileError* error)
     while (const struct dirent* entry = readdir(listing)) {
         if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0)
             continue;
-        if (!AddName(names, entry->d_name)) {
+        const ListedKind kind = entry->d_type == DT_REG   ? ListedKind::Regular
+                                : entry->d_type == DT_DIR ? ListedKind::Directory
+                                                          : ListedKind::Unknown;
+        if (!AddName(names, entry->d_name, kind)) {
             listed = Fail(error, "not enough memory to list the folder", ENOMEM);
             break;
         }
@@ -933,6 +994,24 @@ void PathAsUtf8(const char* path, char* out, std::size_t outSize)
 bool SeekFile(FILE* file, unsigned long long offset)
 {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+// pread leaves the position alone: the file is read from its start afterwards
+// without a seek, and the stream's buffer (and its own look at the file) is never used.
+bool ReadFileStart(FILE* file, char* out, std::size_t count, std::size_t* got)
+{
+    *got = 0;
+    while (*got < count) {
+        const ssize_t read = pread(fileno(file), out + *got, count - *got, static_cast<off_t>(*got));
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read < 0)
+            return false;
+        if (read == 0)
+            break;
+        *got += static_cast<std::size_t>(read);
+    }
+    return true;
 }
 
 bool FileUnchanged(FILE* file, const FileFacts& facts)

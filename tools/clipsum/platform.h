@@ -46,6 +46,15 @@ struct FileFacts {
 // when it is not a regular file, facts->kind then saying what it is.
 FILE* OpenRegularFile(const char* path, FileFacts* facts);
 
+// The same for a file its directory's listing has just named a regular file:
+// the look before opening it is left out (the file is still looked at once open).
+FILE* OpenListedRegularFile(const char* path, FileFacts* facts);
+
+// Reads up to count bytes from the start of a file opened by OpenRegularFile
+// and leaves it positioned at its start; got receives how many. False with
+// errno set on a read error.
+bool ReadFileStart(FILE* file, char* out, std::size_t count, std::size_t* got);
+
 // The path of the file itself when path is a symbolic link (followed to the
 // end), else a copy of path. Owned by the caller; null with errno set on failure.
 char* ResolveLinks(const char* path);
@@ -96,13 +105,19 @@ void RemoveStaleTempFiles(const char* directory);
 // memory runs out.
 char* JoinPath(const char* directory, const char* name);
 
-// Names, each owned, in a growable array.
+// What a directory's listing says an entry is, without a look at the entry
+// itself: file systems that tell spare the walk a look per file.
+enum class ListedKind : unsigned char { Unknown, Regular, Directory };
+
+// Names, each owned, in a growable array; kinds[i] is what the listing said of
+// names[i] (Unknown for names that come from elsewhere).
 struct NameList {
     char** names;
+    ListedKind* kinds;
     std::size_t count;
     std::size_t capacity;
 };
-bool AddName(NameList* list, const char* name);
+bool AddName(NameList* list, const char* name, ListedKind kind = ListedKind::Unknown);
 // Byte order, the same on every system, so that a run's order is stable.
 void SortNames(NameList* list);
 void FreeNames(NameList* list);

@@ -49,8 +49,9 @@ inline PartListing ListingFor(const Run& run)
 constexpr std::size_t kMaxStemBytes = 256;
 
 // Strips the message file at path, or each message of it when it is an mbox
-// (its first line starts with "From ").
-void StripPath(const char* path, bool inMaildir, const Run& run);
+// (its first line starts with "From "). listedRegular: its folder's listing
+// named it a regular file, so it is opened without a look first.
+void StripPath(const char* path, bool inMaildir, bool listedRegular, const Run& run);
 
 // Strips each message of the mbox at path, open as file (given to it) when it
 // was as facts say.

@@ -97,23 +97,25 @@ void Examine(const char* path, MessageSource& message, MessageStripper& stripper
 
 // The facts are taken when the file is opened, before a byte is read, so that
 // its time of last access is kept as it was.
-void StripPath(const char* path, bool inMaildir, const Run& run)
+void StripPath(const char* path, bool inMaildir, bool listedRegular, const Run& run)
 {
     MessageRef where{path, 0, 0};
     if (strlen(path) > kMaxPathBytes)
         return ReportFailure(run.reporter, where, FileError{"path longer than 4096 bytes", 0}, 0);
     FileFacts facts;
     FileError error{};
-    FILE* file = OpenMessageFile(path, &facts, &error);
+    FILE* file = OpenMessageFile(path, &facts, &error, listedRegular);
     if (!file)
         return ReportFailure(run.reporter, where, error, 0);
     char first[5];
-    if (fread(first, 1, sizeof first, file) == sizeof first && memcmp(first, "From ", 5) == 0)
-        return StripMailbox(path, file, facts, run);
-    if (!SeekFile(file, 0)) {
+    std::size_t got = 0;
+    if (!ReadFileStart(file, first, sizeof first, &got)) {
+        const int code = errno;
         fclose(file);
-        return ReportFailure(run.reporter, where, FileError{"cannot read", errno}, 0);
+        return ReportFailure(run.reporter, where, FileError{"cannot read", code}, 0);
     }
+    if (got == sizeof first && memcmp(first, "From ", 5) == 0)
+        return StripMailbox(path, file, facts, run);
 
     // The engine reads the file in pieces: a large attachment passes through
     // and is never held.

@@ -12,7 +12,7 @@ namespace {
 // Folders below a named one that are walked; deeper ones get a line of their own.
 constexpr int kMaxFolderDepth = 64;
 
-bool Add(WorkList* work, const char* path, ItemKind kind, const char* reason, int code)
+bool Add(WorkList* work, const char* path, ItemKind kind, const char* reason, int code, bool listedRegular = false)
 {
     if (work->count == work->capacity) {
         std::size_t capacity = work->capacity ? work->capacity * 2 : 256;
@@ -26,7 +26,7 @@ bool Add(WorkList* work, const char* path, ItemKind kind, const char* reason, in
     if (!copy)
         return false;
     strcpy(copy, path);
-    work->items[work->count++] = WorkItem{copy, kind, reason, code};
+    work->items[work->count++] = WorkItem{copy, kind, reason, code, listedRegular};
     return true;
 }
 
@@ -110,19 +110,22 @@ private:
             if (name[0] == '.' && !maildirRoot)
                 continue;
             char* path = JoinPath(folder, name);
-            added = path && Entry(path, depth, inMaildir);
+            added = path && Entry(path, names.kinds[i], depth, inMaildir);
             free(path);
         }
         FreeNames(&names);
         return added;
     }
 
-    bool Entry(const char* path, int depth, bool inMaildir)
+    bool Entry(const char* path, ListedKind listed, int depth, bool inMaildir)
     {
-        EntryFacts facts;
-        if (!LookAt(path, &facts))
-            return Add(work_, path, ItemKind::Failed, "vanished while the folder was read", errno);
         ItemKind fileKind = inMaildir ? ItemKind::MaildirMessage : ItemKind::File;
+        // A folder of 100,000 messages is listed without a look at each.
+        if (listed == ListedKind::Regular)
+            return Add(work_, path, fileKind, nullptr, 0, true);
+        EntryFacts facts{FileKind::Directory, false};
+        if (listed != ListedKind::Directory && !LookAt(path, &facts))
+            return Add(work_, path, ItemKind::Failed, "vanished while the folder was read", errno);
         if (facts.link) {
             if (facts.kind == FileKind::Directory)
                 return Add(work_, path, ItemKind::Skipped, "symbolic link to a folder, not followed", 0);

@@ -18,6 +18,7 @@ struct WorkItem {
     ItemKind kind;
     const char* reason;
     int code;
+    bool listedRegular; // its folder's listing named it a regular file, not a link
 };
 
 struct WorkList {
