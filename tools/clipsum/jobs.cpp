@@ -23,6 +23,9 @@ constexpr std::size_t kRunsAheadPerJob = 3;
 // Report records a run holds before it waits for its turn: an mbox a few
 // thousand messages ahead of the one before it.
 constexpr std::size_t kMaxHeldRecordBytes = std::size_t{1} << 20;
+// Records a worker gathers before it hands them over: the threads meet once
+// per run of small files, not once per file.
+constexpr std::size_t kPendingRecordBytes = 2 * kMaxRecordBytes;
 
 struct Records {
     char* data;
@@ -70,6 +73,7 @@ class JobBoard;
 struct ReportRelay {
     JobBoard* board;
     std::size_t item; // the file being handled
+    Records pending;  // its run's records not yet handed over
 };
 
 struct Worker {
@@ -117,7 +121,7 @@ public:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return next_ >= runs_ || next_ < head_ + window_; });
+            workersWake_.wait(lock, [this] { return next_ >= runs_ || next_ < head_ + window_; });
             if (next_ >= runs_)
                 return;
             const std::size_t run = next_++;
@@ -129,13 +133,15 @@ public:
             // as the first left it, as with one job.
             for (std::size_t item = first; item < end; ++item) {
                 const WorkItem& file = work_.items[item];
+                FileIdentity& identity = slot.files[item - first];
+                identity = file.listedIdentity;
                 slot.known[item - first] = (file.kind == ItemKind::File || file.kind == ItemKind::MaildirMessage) &&
-                                           IdentifyFile(file.path, &slot.files[item - first]);
+                                           (identity.index != 0 || IdentifyFile(file.path, &identity));
             }
             lock.lock();
             slot.identified = true;
-            changed_.notify_all();
-            changed_.wait(lock, [this, run] { return !AwaitsEarlier(run); });
+            workersWake_.notify_all();
+            workersWake_.wait(lock, [this, run] { return !AwaitsEarlier(run); });
             lock.unlock();
             for (std::size_t item = first; item < end; ++item) {
                 worker.relay.item = item;
@@ -144,29 +150,29 @@ public:
                     continue;
                 lock.lock();
                 PassBackupTurn(item);
-                changed_.notify_all();
+                workersWake_.notify_all();
                 lock.unlock();
             }
             lock.lock();
+            HandOver(lock, run, worker.relay.pending);
             slot.done = true;
             for (std::size_t item = first; item < end; ++item)
                 PassBackupTurn(item);
-            changed_.notify_all();
+            workersWake_.notify_all();
+            writerWake_.notify_one();
         }
     }
 
-    void Put(std::size_t item, const char* record, std::size_t length)
+    // A record of the relay's file: gathered, and handed over when no more fit.
+    void Put(ReportRelay& relay, const char* record, std::size_t length)
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const std::size_t run = item / runFiles_;
-        Records& records = SlotOf(run).records;
-        // Full: the writer empties it when the run's turn comes.
-        while (!MakeRoom(&records, length))
-            changed_.wait(lock);
-        memcpy(records.data + records.length, record, length);
-        records.length += length;
-        if (run == head_ && records.length > kMaxHeldRecordBytes / 4)
-            changed_.notify_all();
+        Records& pending = relay.pending;
+        if (pending.capacity - pending.length < length) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            HandOver(lock, relay.item / runFiles_, pending);
+        }
+        memcpy(pending.data + pending.length, record, length);
+        pending.length += length;
     }
 
     // The calling thread's part: the records of each run in the list's order.
@@ -175,10 +181,10 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         while (head_ < runs_) {
             Slot& slot = SlotOf(head_);
-            changed_.wait(lock, [&slot] { return slot.records.length > 0 || slot.done; });
+            writerWake_.wait(lock, [&slot] { return slot.records.length > 0 || slot.done; });
             if (slot.records.length > 0) {
                 std::swap(slot.records, spare_);
-                changed_.notify_all();
+                workersWake_.notify_all();
                 lock.unlock();
                 ReplayRecords(reporter, spare_.data, spare_.length);
                 spare_.length = 0;
@@ -190,18 +196,34 @@ public:
             for (bool& passed : slot.passed)
                 passed = false;
             ++head_;
-            changed_.notify_all();
+            workersWake_.notify_all();
         }
     }
 
     void WaitBackupTurn(std::size_t item)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this, item] { return backupTurn_ == item; });
+        workersWake_.wait(lock, [this, item] { return backupTurn_ == item; });
     }
 
 private:
     Slot& SlotOf(std::size_t run) { return slots_[run % window_]; }
+
+    // With the lock held: moves the pending records into run's slot, waiting
+    // while it is full (the writer empties it when the run's turn comes).
+    void HandOver(std::unique_lock<std::mutex>& lock, std::size_t run, Records& pending)
+    {
+        if (pending.length == 0)
+            return;
+        Records& records = SlotOf(run).records;
+        while (!MakeRoom(&records, pending.length))
+            workersWake_.wait(lock);
+        memcpy(records.data + records.length, pending.data, pending.length);
+        records.length += pending.length;
+        pending.length = 0;
+        if (run == head_)
+            writerWake_.notify_one();
+    }
 
     // With the lock held: whether an earlier run in flight is not yet
     // identified, or holds a file of run's and is not yet done.
@@ -247,7 +269,10 @@ private:
     Slot* slots_ = nullptr;
     Records spare_{};
     std::mutex mutex_;
-    std::condition_variable changed_;
+    // The writer waits on its own, so that what concerns only the workers
+    // does not wake it, and the other way round.
+    std::condition_variable writerWake_;
+    std::condition_variable workersWake_;
     std::size_t next_ = 0;       // the next run to hand out
     std::size_t head_ = 0;       // the run whose records are written now
     std::size_t backupTurn_ = 0; // the file that may save an original now
@@ -266,7 +291,7 @@ void* WorkerMain(void* argument)
 
 void PutRecord(ReportRelay* relay, const char* record, std::size_t length)
 {
-    relay->board->Put(relay->item, record, length);
+    relay->board->Put(*relay, record, length);
 }
 
 void WaitForBackupTurn(const Run& run)
@@ -297,6 +322,12 @@ bool HandleInParallel(const WorkList& work, unsigned jobs, const Run& run, void 
     for (unsigned i = 0; i < jobs; ++i) {
         Worker& worker = workers[started];
         worker.relay.board = &board;
+        if (!worker.relay.pending.data) {
+            worker.relay.pending.data = static_cast<char*>(malloc(kPendingRecordBytes));
+            if (!worker.relay.pending.data)
+                break;
+            worker.relay.pending.capacity = kPendingRecordBytes;
+        }
         worker.reporter = *run.reporter;
         worker.reporter.relay = &worker.relay;
         worker.reporter.sizeInName = 0;
@@ -312,6 +343,8 @@ bool HandleInParallel(const WorkList& work, unsigned jobs, const Run& run, void 
         EndSweep(&workers[i].sweep);
         run.reporter->sizeInName += workers[i].reporter.sizeInName;
     }
+    for (unsigned i = 0; i < jobs; ++i)
+        free(workers[i].relay.pending.data);
     delete[] workers;
     return started > 0;
 }

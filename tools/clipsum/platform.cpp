@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -27,12 +28,17 @@ bool Fail(FileError* error, const char* what, int code)
 
 char* JoinPath(const char* directory, const char* name)
 {
-    std::size_t directoryLength = strlen(directory);
-    bool needsSeparator = directoryLength != 0 && DirectoryLength(directory) != directoryLength;
-    std::size_t size = directoryLength + 1 + strlen(name) + 1;
-    char* path = static_cast<char*>(malloc(size));
-    if (path)
-        snprintf(path, size, "%s%s%s", directory, needsSeparator ? "/" : "", name);
+    const std::size_t directoryLength = strlen(directory);
+    const bool needsSeparator = directoryLength != 0 && DirectoryLength(directory) != directoryLength;
+    const std::size_t nameLength = strlen(name);
+    char* path = static_cast<char*>(malloc(directoryLength + 1 + nameLength + 1));
+    if (!path)
+        return nullptr;
+    memcpy(path, directory, directoryLength);
+    std::size_t at = directoryLength;
+    if (needsSeparator)
+        path[at++] = '/';
+    memcpy(path + at, name, nameLength + 1);
     return path;
 }
 
@@ -70,7 +76,7 @@ char* TempNameTemplate(const char* directory, unsigned long pid)
 
 } // namespace
 
-bool AddName(NameList* list, const char* name, ListedKind kind)
+bool AddName(NameList* list, const char* name, ListedEntry listed)
 {
     if (list->count == list->capacity) {
         std::size_t capacity = list->capacity ? list->capacity * 2 : 64;
@@ -80,10 +86,10 @@ bool AddName(NameList* list, const char* name, ListedKind kind)
         if (!grown)
             return false;
         list->names = grown;
-        auto* grownKinds = static_cast<ListedKind*>(realloc(list->kinds, capacity * sizeof(ListedKind)));
-        if (!grownKinds)
+        auto* grownListed = static_cast<ListedEntry*>(realloc(list->listed, capacity * sizeof(ListedEntry)));
+        if (!grownListed)
             return false;
-        list->kinds = grownKinds;
+        list->listed = grownListed;
         list->capacity = capacity;
     }
     std::size_t length = strlen(name);
@@ -91,7 +97,7 @@ bool AddName(NameList* list, const char* name, ListedKind kind)
     if (!copy)
         return false;
     memcpy(copy, name, length + 1);
-    list->kinds[list->count] = kind;
+    list->listed[list->count] = listed;
     list->names[list->count++] = copy;
     return true;
 }
@@ -100,17 +106,12 @@ namespace {
 
 struct ListedName {
     char* name;
-    ListedKind kind;
+    ListedEntry listed;
 };
 
 int CompareNames(const void* a, const void* b)
 {
     return strcmp(*static_cast<char* const*>(a), *static_cast<char* const*>(b));
-}
-
-int CompareListedNames(const void* a, const void* b)
-{
-    return strcmp(static_cast<const ListedName*>(a)->name, static_cast<const ListedName*>(b)->name);
 }
 
 } // namespace
@@ -140,17 +141,19 @@ void SortNames(NameList* list)
         return;
     auto* pairs = static_cast<ListedName*>(malloc(list->count * sizeof(ListedName)));
     if (!pairs) {
-        // Short of memory the order still holds; the kinds are then looked up again.
+        // Short of memory the order still holds; the entries are then looked at again.
         qsort(list->names, list->count, sizeof(char*), CompareNames);
-        memset(list->kinds, 0, list->count * sizeof(ListedKind));
+        for (std::size_t i = 0; i < list->count; ++i)
+            list->listed[i] = ListedEntry{ListedKind::Unknown, 0};
         return;
     }
     for (std::size_t i = 0; i < list->count; ++i)
-        pairs[i] = ListedName{list->names[i], list->kinds[i]};
-    qsort(pairs, list->count, sizeof(ListedName), CompareListedNames);
+        pairs[i] = ListedName{list->names[i], list->listed[i]};
+    std::sort(pairs, pairs + list->count,
+              [](const ListedName& a, const ListedName& b) { return strcmp(a.name, b.name) < 0; });
     for (std::size_t i = 0; i < list->count; ++i) {
         list->names[i] = pairs[i].name;
-        list->kinds[i] = pairs[i].kind;
+        list->listed[i] = pairs[i].listed;
     }
     free(pairs);
 }
@@ -160,9 +163,9 @@ void FreeNames(NameList* list)
     for (std::size_t i = 0; i < list->count; ++i)
         free(list->names[i]);
     free(list->names);
-    free(list->kinds);
+    free(list->listed);
     list->names = nullptr;
-    list->kinds = nullptr;
+    list->listed = nullptr;
     list->count = 0;
     list->capacity = 0;
 }
@@ -416,7 +419,7 @@ bool ListDirectory(const char* path, NameList* names, FileError* error)
                                 : (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)   ? ListedKind::Directory
                                                                                         : ListedKind::Regular;
         if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0 &&
-            !AddName(names, found.cFileName, kind))
+            !AddName(names, found.cFileName, ListedEntry{kind, 0}))
             listed = Fail(error, "not enough memory to list the folder", ENOMEM);
     } while (listed && FindNextFileA(finder, &found));
     FindClose(finder);
@@ -927,6 +930,11 @@ bool ListDirectory(const char* path, NameList* names, FileError* error)
     DIR* listing = opendir(path[0] ? path : ".");
     if (!listing)
         return Fail(error, "cannot list the folder", errno);
+    // The folder's device and each entry's inode tell one file from another
+    // without a look at each.
+    struct stat folder;
+    const bool onVolume = fstat(dirfd(listing), &folder) == 0;
+    names->volume = onVolume ? static_cast<unsigned long long>(folder.st_dev) : 0;
     bool listed = true;
     errno = 0;
     while (const struct dirent* entry = readdir(listing)) {
@@ -935,7 +943,8 @@ bool ListDirectory(const char* path, NameList* names, FileError* error)
         const ListedKind kind = entry->d_type == DT_REG   ? ListedKind::Regular
                                 : entry->d_type == DT_DIR ? ListedKind::Directory
                                                           : ListedKind::Unknown;
-        if (!AddName(names, entry->d_name, kind)) {
+        const unsigned long long index = onVolume ? static_cast<unsigned long long>(entry->d_ino) : 0;
+        if (!AddName(names, entry->d_name, ListedEntry{kind, index})) {
             listed = Fail(error, "not enough memory to list the folder", ENOMEM);
             break;
         }

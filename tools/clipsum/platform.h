@@ -108,16 +108,22 @@ char* JoinPath(const char* directory, const char* name);
 // What a directory's listing says an entry is, without a look at the entry
 // itself: file systems that tell spare the walk a look per file.
 enum class ListedKind : unsigned char { Unknown, Regular, Directory };
+struct ListedEntry {
+    ListedKind kind;
+    unsigned long long index; // the file's inode as listed, 0 when not told
+};
 
-// Names, each owned, in a growable array; kinds[i] is what the listing said of
-// names[i] (Unknown for names that come from elsewhere).
+// Names, each owned, in a growable array; listed[i] is what the listing said of
+// names[i] (Unknown for names that come from elsewhere), volume the device
+// the listed folder lies on.
 struct NameList {
     char** names;
-    ListedKind* kinds;
+    ListedEntry* listed;
     std::size_t count;
     std::size_t capacity;
+    unsigned long long volume;
 };
-bool AddName(NameList* list, const char* name, ListedKind kind = ListedKind::Unknown);
+bool AddName(NameList* list, const char* name, ListedEntry listed = ListedEntry{ListedKind::Unknown, 0});
 // Byte order, the same on every system, so that a run's order is stable.
 void SortNames(NameList* list);
 void FreeNames(NameList* list);

@@ -12,21 +12,38 @@ namespace {
 // Folders below a named one that are walked; deeper ones get a line of their own.
 constexpr int kMaxFolderDepth = 64;
 
-bool Add(WorkList* work, const char* path, ItemKind kind, const char* reason, int code, bool listedRegular = false)
+bool HasRoom(WorkList* work)
 {
-    if (work->count == work->capacity) {
-        std::size_t capacity = work->capacity ? work->capacity * 2 : 256;
-        auto* grown = static_cast<WorkItem*>(realloc(work->items, capacity * sizeof(WorkItem)));
-        if (!grown)
-            return false;
-        work->items = grown;
-        work->capacity = capacity;
-    }
+    if (work->count < work->capacity)
+        return true;
+    std::size_t capacity = work->capacity ? work->capacity * 2 : 256;
+    auto* grown = static_cast<WorkItem*>(realloc(work->items, capacity * sizeof(WorkItem)));
+    if (!grown)
+        return false;
+    work->items = grown;
+    work->capacity = capacity;
+    return true;
+}
+
+bool Add(WorkList* work, const char* path, ItemKind kind, const char* reason, int code)
+{
+    if (!HasRoom(work))
+        return false;
     char* copy = static_cast<char*>(malloc(strlen(path) + 1));
     if (!copy)
         return false;
     strcpy(copy, path);
-    work->items[work->count++] = WorkItem{copy, kind, reason, code, listedRegular};
+    work->items[work->count++] = WorkItem{copy, reason, code, kind, false, FileIdentity{0, 0}};
+    return true;
+}
+
+// Adds a file its folder's listing named a regular file, taking path over.
+bool AddListed(WorkList* work, char*& path, ItemKind kind, const FileIdentity& identity)
+{
+    if (!HasRoom(work))
+        return false;
+    work->items[work->count++] = WorkItem{path, nullptr, 0, kind, true, identity};
+    path = nullptr;
     return true;
 }
 
@@ -110,21 +127,23 @@ private:
             if (name[0] == '.' && !maildirRoot)
                 continue;
             char* path = JoinPath(folder, name);
-            added = path && Entry(path, names.kinds[i], depth, inMaildir);
+            added = path && Entry(path, names.listed[i], FileIdentity{names.volume, names.listed[i].index}, depth,
+                                  inMaildir);
             free(path);
         }
         FreeNames(&names);
         return added;
     }
 
-    bool Entry(const char* path, ListedKind listed, int depth, bool inMaildir)
+    // Takes path over when the work keeps it.
+    bool Entry(char*& path, const ListedEntry& listed, const FileIdentity& identity, int depth, bool inMaildir)
     {
         ItemKind fileKind = inMaildir ? ItemKind::MaildirMessage : ItemKind::File;
         // A folder of 100,000 messages is listed without a look at each.
-        if (listed == ListedKind::Regular)
-            return Add(work_, path, fileKind, nullptr, 0, true);
+        if (listed.kind == ListedKind::Regular)
+            return AddListed(work_, path, fileKind, identity);
         EntryFacts facts{FileKind::Directory, false};
-        if (listed != ListedKind::Directory && !LookAt(path, &facts))
+        if (listed.kind != ListedKind::Directory && !LookAt(path, &facts))
             return Add(work_, path, ItemKind::Failed, "vanished while the folder was read", errno);
         if (facts.link) {
             if (facts.kind == FileKind::Directory)

@@ -15,10 +15,13 @@ enum class ItemKind {
 
 struct WorkItem {
     char* path;
-    ItemKind kind;
     const char* reason;
     int code;
+    ItemKind kind;
     bool listedRegular; // its folder's listing named it a regular file, not a link
+    // What its listing told of it (index 0: nothing), which spares a look
+    // when threads must tell whether two items are one file.
+    FileIdentity listedIdentity;
 };
 
 struct WorkList {

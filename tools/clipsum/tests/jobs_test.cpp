@@ -145,4 +145,37 @@ TEST_F(JobsTest, AFileThatFailsAmongManyIsReportedInItsPlace)
     EXPECT_NE(result.err.find("137.eml: holds a NUL byte at offset 14"), std::string::npos) << result.err;
 }
 
+// Files told apart by what their folder's listing says of them: a folder
+// named twice, and hard links, are each one file, handled once after another.
+TEST_F(JobsTest, AFolderNamedTwiceAndHardLinksAreHandledAsWithOneJob)
+{
+    auto strip = [this](const std::string& jobs) {
+        fs::remove_all(dir_ / "twice");
+        fs::remove_all(dir_ / "backup");
+        fs::create_directories(dir_ / "twice");
+        fs::create_directory(dir_ / "backup");
+        // Few, so that both rounds are in flight at once.
+        for (int i = 0; i < 6; ++i)
+            WriteFile(dir_ / "twice" / ("m" + std::to_string(100 + i) + ".eml"), Numbered(kMultipartMessage, i));
+        for (int i = 0; i < 6; i += 3)
+            fs::create_hard_link(dir_ / "twice" / ("m" + std::to_string(100 + i) + ".eml"),
+                                 dir_ / "twice" / ("m" + std::to_string(100 + i) + ".eml.link"));
+        Outcome outcome;
+        outcome.result = Run({"strip", "--in-place", "-j", jobs, "--backup-dir", dir_ / "backup", dir_ / "twice",
+                              dir_ / "twice"});
+        outcome.tree = Contents(dir_ / "twice");
+        outcome.backups = Contents(dir_ / "backup");
+        return outcome;
+    };
+    const Outcome one = strip("1");
+    const Outcome four = strip("4");
+    EXPECT_EQ(four.result.exitStatus, one.result.exitStatus);
+    EXPECT_EQ(four.result.out, one.result.out);
+    EXPECT_EQ(four.result.err, one.result.err);
+    EXPECT_TRUE(four.tree == one.tree);
+    EXPECT_TRUE(four.backups == one.backups);
+    // The second time round every message is found stripped already.
+    EXPECT_NE(one.result.out.find("\n8 stripped, 8 left alone, 0 failed;"), std::string::npos) << one.result.out;
+}
+
 } // namespace
