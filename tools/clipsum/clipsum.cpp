@@ -40,11 +40,11 @@ void HandleItem(const WorkItem& item, const Run& run)
     case ItemKind::Skipped: {
         MessageOutcome outcome{};
         outcome.verdict = Verdict::LeaveAlone;
-        outcome.reason = item.reason;
+        outcome.reason = item.why.reason;
         return ReportOutcome(run.reporter, where, outcome, nullptr);
     }
     case ItemKind::Failed:
-        return ReportFailure(run.reporter, where, FileError{item.reason, item.code}, 0);
+        return ReportFailure(run.reporter, where, FileError{item.why.reason, item.why.code}, 0);
     case ItemKind::File:
     case ItemKind::MaildirMessage:
         return StripPath(item.path, item.kind == ItemKind::MaildirMessage, item.listedRegular, run);

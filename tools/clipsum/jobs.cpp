@@ -134,7 +134,7 @@ public:
             for (std::size_t item = first; item < end; ++item) {
                 const WorkItem& file = work_.items[item];
                 FileIdentity& identity = slot.files[item - first];
-                identity = file.listedIdentity;
+                identity = file.listedRegular ? file.listedIdentity : FileIdentity{0, 0};
                 slot.known[item - first] = (file.kind == ItemKind::File || file.kind == ItemKind::MaildirMessage) &&
                                            (identity.index != 0 || IdentifyFile(file.path, &identity));
             }

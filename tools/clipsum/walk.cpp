@@ -33,7 +33,12 @@ bool Add(WorkList* work, const char* path, ItemKind kind, const char* reason, in
     if (!copy)
         return false;
     strcpy(copy, path);
-    work->items[work->count++] = WorkItem{copy, reason, code, kind, false, FileIdentity{0, 0}};
+    WorkItem& item = work->items[work->count++];
+    item.path = copy;
+    item.kind = kind;
+    item.listedRegular = false;
+    item.why.reason = reason;
+    item.why.code = code;
     return true;
 }
 
@@ -42,7 +47,11 @@ bool AddListed(WorkList* work, char*& path, ItemKind kind, const FileIdentity& i
 {
     if (!HasRoom(work))
         return false;
-    work->items[work->count++] = WorkItem{path, nullptr, 0, kind, true, identity};
+    WorkItem& item = work->items[work->count++];
+    item.path = path;
+    item.kind = kind;
+    item.listedRegular = true;
+    item.listedIdentity = identity;
     path = nullptr;
     return true;
 }

@@ -15,13 +15,20 @@ enum class ItemKind {
 
 struct WorkItem {
     char* path;
-    const char* reason;
-    int code;
     ItemKind kind;
     bool listedRegular; // its folder's listing named it a regular file, not a link
-    // What its listing told of it (index 0: nothing), which spares a look
-    // when threads must tell whether two items are one file.
-    FileIdentity listedIdentity;
+    // One or the other, so that a list of 100,000 files stays small.
+    union {
+        // Skipped and Failed: why.
+        struct {
+            const char* reason;
+            int code;
+        } why;
+        // A listed regular file: what its listing told of it (index 0:
+        // nothing), which spares a look when threads must tell whether two
+        // items are one file.
+        FileIdentity listedIdentity;
+    };
 };
 
 struct WorkList {
