@@ -213,7 +213,34 @@ struct MimePart::ParseContext {
     LineBuffer buffer;
     BodyLines bodyLines;
     BodySizes bodySizes;
+    DroppedParts* dropped;
 };
+
+namespace {
+
+// Tells, as the children of a multipart complete one after another, which of
+// them SelectTextPart can never take: it takes the first child that is or
+// holds a text candidate not marked as an attachment, failing that the first
+// that is or holds any, failing that the first child. Those three are never
+// dropped, so every "is or holds" answer and the choice at each level stay.
+class TextChoice {
+public:
+    bool NeverTakes(const MimePart& child, bool isFirst)
+    {
+        const bool own = child.IsOrHoldsCandidate(Candidates::NotAttachments);
+        const bool any = own || child.IsOrHoldsCandidate(Candidates::Any);
+        const bool never = !isFirst && (ownSeen_ || (!own && (anySeen_ || !any)));
+        ownSeen_ = ownSeen_ || own;
+        anySeen_ = anySeen_ || any;
+        return never;
+    }
+
+private:
+    bool ownSeen_ = false;
+    bool anySeen_ = false;
+};
+
+} // namespace
 
 MimePart::MimePart()
 {
@@ -264,25 +291,27 @@ StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, Bod
                             BodySizes bodySizes)
 {
     TextWindow window(cursor);
-    const StripStatus status = ParseWith(window, parentBoundary, bodyLines, bodySizes);
+    const StripStatus status = ParseWith(window, parentBoundary, bodyLines, bodySizes, nullptr);
     cursor = window.Position();
     return status;
 }
 
-StripStatus MimePart::Parse(SourceWindow& window, BodyLines bodyLines, BodySizes bodySizes)
+StripStatus MimePart::Parse(SourceWindow& window, BodyLines bodyLines, BodySizes bodySizes, DroppedParts* dropped)
 {
-    return ParseWith(window, nullptr, bodyLines, bodySizes);
+    return ParseWith(window, nullptr, bodyLines, bodySizes, dropped);
 }
 
 template <class Window>
 StripStatus MimePart::ParseWith(Window& window, const char* parentBoundary, BodyLines bodyLines,
-                                BodySizes bodySizes)
+                                BodySizes bodySizes, DroppedParts* dropped)
 {
     ParseContext context{{static_cast<char*>(mime::Allocate(kInitialLineBufferSize)), kInitialLineBufferSize},
-                         bodyLines, bodySizes};
+                         bodyLines, bodySizes, dropped};
     if (!context.buffer.data)
         return StripStatus::OutOfMemory;
+    droppedBefore = dropped ? dropped->LeavesNoted() : 0;
     const StripStatus status = ParseLevel(window, parentBoundary, 0, true, context);
+    droppedAfter = dropped ? dropped->LeavesNoted() : 0;
     mime::Release(context.buffer.data);
     return status;
 }
@@ -361,6 +390,8 @@ StripStatus MimePart::ParseLevel(Window& window, const char* parentBoundary, int
     BodyDecoder measure(measures ? EncodingOfField(TextOf(FindField("Content-Transfer-Encoding:")))
                                  : TransferEncoding::Identity);
     MimePart* lastChild = nullptr;
+    MimePart* beforeLastChild = nullptr;
+    TextChoice choice;
     bool pending = headerEndedByText;
     for (;;) {
         LineView line;
@@ -405,12 +436,26 @@ StripStatus MimePart::ParseLevel(Window& window, const char* parentBoundary, int
             if (!child)
                 return StripStatus::OutOfMemory;
             (lastChild ? lastChild->next : firstChild) = child;
+            beforeLastChild = lastChild;
             lastChild = child;
             child->digestEntry = entriesAreDigest;
+            if (context.dropped)
+                child->droppedBefore = context.dropped->LeavesNoted();
             const StripStatus status = child->ParseLevel(window, boundary, level + 1, child == firstChild, context);
             if (status != StripStatus::Ok)
                 return status;
             partCount.fetch_add(1, std::memory_order_relaxed);
+            if (context.dropped) {
+                child->droppedAfter = context.dropped->LeavesNoted();
+                // Never the first child: the sibling before it ends the chain instead.
+                if (choice.NeverTakes(*child, child == firstChild)) {
+                    if (!context.dropped->Note(*child))
+                        return StripStatus::OutOfMemory;
+                    beforeLastChild->next = nullptr;
+                    lastChild = beforeLastChild;
+                    delete child;
+                }
+            }
             continue;
         }
         if (line.whole) {

@@ -144,8 +144,13 @@ public:
     bool SetSavedAs(std::size_t index, const char* fileName);
 
 private:
+    class Dropped;
+
     void Discard();
+    void ReleaseDroppedTexts();
     bool RecordRemovedParts();
+    bool ListLeaves(const MimePart& part, const MimePart* kept, bool towardKept);
+    void ListDropped(std::size_t from, std::size_t to, const MimePart* chosen);
     // The multipart, encryption and listing steps after a parse that gave parsed.
     StripStatus Judge(StripStatus parsed);
 
@@ -158,4 +163,13 @@ private:
     RemovedPart* removed_;
     std::size_t removedCount_;
     StripStatus parseStatus_;
+    // What a parse in pieces noted of the parts it freed: their leaves, the
+    // listing's texts of each (with a listing; released once listed) and
+    // whether any of them was HTML, an attachment or encrypted.
+    std::size_t droppedLeaves_;
+    char** droppedTexts_;
+    std::size_t droppedCapacity_;
+    bool droppedHtml_;
+    bool droppedAttachment_;
+    bool droppedEncrypted_;
 };
