@@ -214,6 +214,7 @@ struct MimePart::ParseContext {
     BodyLines bodyLines;
     BodySizes bodySizes;
     DroppedParts* dropped;
+    std::size_t partsBegun;
 };
 
 namespace {
@@ -306,12 +307,12 @@ StripStatus MimePart::ParseWith(Window& window, const char* parentBoundary, Body
                                 BodySizes bodySizes, DroppedParts* dropped)
 {
     ParseContext context{{static_cast<char*>(mime::Allocate(kInitialLineBufferSize)), kInitialLineBufferSize},
-                         bodyLines, bodySizes, dropped};
+                         bodyLines, bodySizes, dropped, 1};
     if (!context.buffer.data)
         return StripStatus::OutOfMemory;
-    droppedBefore = dropped ? dropped->LeavesNoted() : 0;
+    ordinal = 0;
     const StripStatus status = ParseLevel(window, parentBoundary, 0, true, context);
-    droppedAfter = dropped ? dropped->LeavesNoted() : 0;
+    ordinalEnd = context.partsBegun;
     mime::Release(context.buffer.data);
     return status;
 }
@@ -439,14 +440,13 @@ StripStatus MimePart::ParseLevel(Window& window, const char* parentBoundary, int
             beforeLastChild = lastChild;
             lastChild = child;
             child->digestEntry = entriesAreDigest;
-            if (context.dropped)
-                child->droppedBefore = context.dropped->LeavesNoted();
+            child->ordinal = context.partsBegun++;
             const StripStatus status = child->ParseLevel(window, boundary, level + 1, child == firstChild, context);
             if (status != StripStatus::Ok)
                 return status;
             partCount.fetch_add(1, std::memory_order_relaxed);
+            child->ordinalEnd = context.partsBegun;
             if (context.dropped) {
-                child->droppedAfter = context.dropped->LeavesNoted();
                 // Never the first child: the sibling before it ends the chain instead.
                 if (choice.NeverTakes(*child, child == firstChild)) {
                     if (!context.dropped->Note(*child))

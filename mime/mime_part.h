@@ -32,13 +32,11 @@ class MimePart;
 // Where a parse in pieces sends each part it frees as soon as the part is
 // complete, because the reduction can never choose it: what is asked of the
 // tree after the parse (the listing, HTML, attachments, encryption) is noted
-// from the part first. Its leaves come in the order of the message.
+// from the part first.
 class DroppedParts {
 public:
     // False when out of memory: the parse then ends with OutOfMemory.
     virtual bool Note(const MimePart& part) = 0;
-    // Leaves of the parts noted so far.
-    virtual std::size_t LeavesNoted() const = 0;
 
 protected:
     ~DroppedParts() = default;
@@ -67,10 +65,11 @@ public:
     // Bytes the body decodes to, by its transfer encoding; measured only when
     // Parse is asked to (the line break before a delimiter is not counted).
     std::uint64_t decodedSize = 0;
-    // Leaves a parse in pieces had freed when it began this part and when it
-    // ended it: those in between lay inside the part (0 and 0 otherwise).
-    std::size_t droppedBefore = 0;
-    std::size_t droppedAfter = 0;
+    // The part's place in the order of the message: a parse numbers the parts
+    // as it begins them, the root 0, and those numbered from ordinal up to
+    // ordinalEnd (excluded) are this part and the parts inside it.
+    std::size_t ordinal = 0;
+    std::size_t ordinalEnd = 0;
 
     // -1 after every destruction of a part; each parse adds 1 per child part
     // it creates, so after a parse that began at -1 it is 0 or more exactly

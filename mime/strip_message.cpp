@@ -1,5 +1,6 @@
 #include "mime/strip_message.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mime/allocator.h"
@@ -138,6 +139,12 @@ BodySizes BodySizesFor(PartListing listing)
 
 } // namespace
 
+// A leaf freed by the parse in pieces, as the listing will show it.
+struct MessageStripper::DroppedLeaf {
+    std::size_t ordinal;
+    char* texts; // from DescribeTexts; null once listed
+};
+
 // Takes the parts a parse in pieces frees: notes what the questions after the
 // parse would have found in them, and, with a listing, describes their leaves.
 class MessageStripper::Dropped final : public DroppedParts {
@@ -153,36 +160,34 @@ public:
         return NoteLeaves(part);
     }
 
-    std::size_t LeavesNoted() const override { return stripper_.droppedLeaves_; }
-
 private:
-    // Nesting is bounded by the parser, so the recursion is too.
+    // Parts freed inside this one before come earlier in the array: the
+    // listing sorts the leaves by ordinal. Nesting is bounded by the parser,
+    // so the recursion is too.
     bool NoteLeaves(const MimePart& part)
     {
         for (const MimePart* child = part.firstChild; child; child = child->next) {
             if (!NoteLeaves(*child))
                 return false;
         }
-        if (part.firstChild)
-            return true;
         MessageStripper& s = stripper_;
-        if (s.listing_ != PartListing::None) {
-            if (s.droppedLeaves_ == s.droppedCapacity_) {
-                const std::size_t capacity = s.droppedCapacity_ ? s.droppedCapacity_ * 2 : 64;
-                if (capacity > SIZE_MAX / sizeof(char*))
-                    return false;
-                auto* grown = static_cast<char**>(mime::Reallocate(s.droppedTexts_, capacity * sizeof(char*)));
-                if (!grown)
-                    return false;
-                s.droppedTexts_ = grown;
-                s.droppedCapacity_ = capacity;
-            }
-            char* texts = DescribeTexts(part);
-            if (!texts)
+        if (part.firstChild || s.listing_ == PartListing::None)
+            return true;
+        if (s.droppedCount_ == s.droppedCapacity_) {
+            const std::size_t capacity = s.droppedCapacity_ ? s.droppedCapacity_ * 2 : 64;
+            if (capacity > SIZE_MAX / sizeof(DroppedLeaf))
                 return false;
-            s.droppedTexts_[s.droppedLeaves_] = texts;
+            auto* grown =
+                static_cast<DroppedLeaf*>(mime::Reallocate(s.droppedLeaves_, capacity * sizeof(DroppedLeaf)));
+            if (!grown)
+                return false;
+            s.droppedLeaves_ = grown;
+            s.droppedCapacity_ = capacity;
         }
-        ++s.droppedLeaves_;
+        char* texts = DescribeTexts(part);
+        if (!texts)
+            return false;
+        s.droppedLeaves_[s.droppedCount_++] = DroppedLeaf{part.ordinal, texts};
         return true;
     }
 
@@ -199,8 +204,8 @@ MessageStripper::MessageStripper(PartListing listing)
       removed_(nullptr),
       removedCount_(0),
       parseStatus_(StripStatus::NotMultipart),
-      droppedLeaves_(0),
-      droppedTexts_(nullptr),
+      droppedLeaves_(nullptr),
+      droppedCount_(0),
       droppedCapacity_(0),
       droppedHtml_(false),
       droppedAttachment_(false),
@@ -230,7 +235,6 @@ void MessageStripper::Discard()
     removed_ = nullptr;
     removedCount_ = 0;
     ReleaseDroppedTexts();
-    droppedLeaves_ = 0;
     droppedHtml_ = false;
     droppedAttachment_ = false;
     droppedEncrypted_ = false;
@@ -239,10 +243,11 @@ void MessageStripper::Discard()
 // The texts not yet handed to the listing go; the notes stay.
 void MessageStripper::ReleaseDroppedTexts()
 {
-    for (std::size_t i = 0; droppedTexts_ && i < droppedLeaves_; ++i)
-        mime::Release(droppedTexts_[i]);
-    mime::Release(droppedTexts_);
-    droppedTexts_ = nullptr;
+    for (std::size_t i = 0; i < droppedCount_; ++i)
+        mime::Release(droppedLeaves_[i].texts);
+    mime::Release(droppedLeaves_);
+    droppedLeaves_ = nullptr;
+    droppedCount_ = 0;
     droppedCapacity_ = 0;
 }
 
@@ -253,9 +258,11 @@ bool MessageStripper::RecordRemovedParts()
     MimePart* kept = root_;
     while (kept->firstChild)
         kept = kept->SelectTextPart();
-    const std::size_t leaves = CountLeaves(*root_) + droppedLeaves_;
+    const std::size_t leaves = CountLeaves(*root_) + droppedCount_;
     if (leaves > SIZE_MAX / sizeof(RemovedPart))
         return false;
+    std::sort(droppedLeaves_, droppedLeaves_ + droppedCount_,
+              [](const DroppedLeaf& a, const DroppedLeaf& b) { return a.ordinal < b.ordinal; });
     removed_ = static_cast<RemovedPart*>(mime::Allocate(leaves * sizeof(RemovedPart)));
     if (!removed_ || !ListLeaves(*root_, kept, true))
         return false;
@@ -284,26 +291,29 @@ bool MessageStripper::ListLeaves(const MimePart& part, const MimePart* kept, boo
     const MimePart* chosen = towardKept ? part.firstChild : nullptr;
     if (chosen && !ListLeaves(*chosen, kept, true))
         return false;
-    std::size_t freed = part.droppedBefore;
+    std::size_t from = part.ordinal;
     for (const MimePart* child = chosen ? chosen->next : part.firstChild; child; child = child->next) {
-        ListDropped(freed, child->droppedBefore, chosen);
+        ListDropped(from, child->ordinal);
         if (!ListLeaves(*child, kept, false))
             return false;
-        freed = child->droppedAfter;
+        from = child->ordinalEnd;
     }
-    ListDropped(freed, part.droppedAfter, chosen);
+    ListDropped(from, part.ordinalEnd);
     return true;
 }
 
-// The leaves the parse freed from from to to, but those inside chosen (listed
-// with it); each one's texts go to the listing.
-void MessageStripper::ListDropped(std::size_t from, std::size_t to, const MimePart* chosen)
+// The freed leaves numbered from from to to (excluded) that are not listed yet
+// (those inside the chosen child are) go to the listing, texts and all.
+void MessageStripper::ListDropped(std::size_t from, std::size_t to)
 {
-    for (std::size_t i = from; i < to; ++i) {
-        if (chosen && i >= chosen->droppedBefore && i < chosen->droppedAfter)
+    const DroppedLeaf* end = droppedLeaves_ + droppedCount_;
+    DroppedLeaf* leaf = std::lower_bound(droppedLeaves_, droppedLeaves_ + droppedCount_, from,
+                                         [](const DroppedLeaf& a, std::size_t ordinal) { return a.ordinal < ordinal; });
+    for (; leaf != end && leaf->ordinal < to; ++leaf) {
+        if (!leaf->texts)
             continue;
-        removed_[removedCount_++] = RecordOf(droppedTexts_[i]);
-        droppedTexts_[i] = nullptr;
+        removed_[removedCount_++] = RecordOf(leaf->texts);
+        leaf->texts = nullptr;
     }
 }
 

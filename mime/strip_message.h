@@ -145,12 +145,13 @@ public:
 
 private:
     class Dropped;
+    struct DroppedLeaf;
 
     void Discard();
     void ReleaseDroppedTexts();
     bool RecordRemovedParts();
     bool ListLeaves(const MimePart& part, const MimePart* kept, bool towardKept);
-    void ListDropped(std::size_t from, std::size_t to, const MimePart* chosen);
+    void ListDropped(std::size_t from, std::size_t to);
     // The multipart, encryption and listing steps after a parse that gave parsed.
     StripStatus Judge(StripStatus parsed);
 
@@ -163,11 +164,11 @@ private:
     RemovedPart* removed_;
     std::size_t removedCount_;
     StripStatus parseStatus_;
-    // What a parse in pieces noted of the parts it freed: their leaves, the
-    // listing's texts of each (with a listing; released once listed) and
-    // whether any of them was HTML, an attachment or encrypted.
-    std::size_t droppedLeaves_;
-    char** droppedTexts_;
+    // What a parse in pieces noted of the parts it freed: with a listing, the
+    // texts of each leaf (released once listed), and whether any of them was
+    // HTML, an attachment or encrypted.
+    DroppedLeaf* droppedLeaves_;
+    std::size_t droppedCount_;
     std::size_t droppedCapacity_;
     bool droppedHtml_;
     bool droppedAttachment_;
