@@ -77,12 +77,11 @@ char* CopyField(const LineNode* field, char* to)
     return to + length + 1;
 }
 
-// What the listing keeps of a dropped part, in one block that costs what it
-// holds: "type/subtype", the Content-Type, -Disposition and -Transfer-Encoding
-// fields ("" for a missing one, as no field is empty), each with its NUL, then
-// the decoded size. The media type comes first, so that releasing it releases
-// the block. Null when out of memory.
-char* DescribeTexts(const MimePart& part)
+// What the listing keeps of a dropped part, carved out of texts: "type/subtype",
+// the Content-Type, -Disposition and -Transfer-Encoding fields ("" for a missing
+// one, as no field is empty), each with its NUL, then the decoded size. Null
+// when out of memory.
+char* DescribeTexts(const MimePart& part, TextArena& texts)
 {
     const LineNode* disposition = part.FindField("Content-Disposition:");
     const LineNode* encoding = part.FindField("Content-Transfer-Encoding:");
@@ -91,9 +90,8 @@ char* DescribeTexts(const MimePart& part)
     MimePart::MediaType named{};
     const bool typed = part.ReadMediaType(named);
     const std::size_t typeLength = typed ? named.typeLength + 1 + named.subtypeLength : 0;
-    auto* block = static_cast<char*>(mime::Allocate(typeLength + FieldLength(part.contentTypeLine) +
-                                                    FieldLength(disposition) + FieldLength(encoding) + 4 +
-                                                    sizeof part.decodedSize));
+    char* block = texts.Carve(typeLength + FieldLength(part.contentTypeLine) + FieldLength(disposition) +
+                              FieldLength(encoding) + 4 + sizeof part.decodedSize);
     if (!block)
         return nullptr;
     if (typed) {
@@ -109,7 +107,7 @@ char* DescribeTexts(const MimePart& part)
     return block;
 }
 
-// The record of a block that DescribeTexts wrote.
+// The record of the texts that DescribeTexts wrote.
 RemovedPart RecordOf(const char* block)
 {
     RemovedPart record{};
@@ -142,7 +140,7 @@ BodySizes BodySizesFor(PartListing listing)
 // A leaf freed by the parse in pieces, as the listing will show it.
 struct MessageStripper::DroppedLeaf {
     std::size_t ordinal;
-    char* texts; // from DescribeTexts; null once listed
+    const char* texts; // from DescribeTexts; null once listed
 };
 
 // Takes the parts a parse in pieces frees: notes what the questions after the
@@ -184,7 +182,7 @@ private:
             s.droppedLeaves_ = grown;
             s.droppedCapacity_ = capacity;
         }
-        char* texts = DescribeTexts(part);
+        char* texts = DescribeTexts(part, s.listedTexts_);
         if (!texts)
             return false;
         s.droppedLeaves_[s.droppedCount_++] = DroppedLeaf{part.ordinal, texts};
@@ -227,24 +225,22 @@ void MessageStripper::Discard()
     newLength_ = 0;
     mime::Release(restCopy_);
     restCopy_ = nullptr;
-    for (std::size_t i = 0; i < removedCount_; ++i) {
-        mime::Release(const_cast<char*>(removed_[i].mediaType));
+    for (std::size_t i = 0; i < removedCount_; ++i)
         mime::Release(const_cast<char*>(removed_[i].savedAs));
-    }
     mime::Release(removed_);
     removed_ = nullptr;
     removedCount_ = 0;
-    ReleaseDroppedTexts();
+    ReleaseDroppedLeaves();
+    listedTexts_.Clear();
     droppedHtml_ = false;
     droppedAttachment_ = false;
     droppedEncrypted_ = false;
 }
 
-// The texts not yet handed to the listing go; the notes stay.
-void MessageStripper::ReleaseDroppedTexts()
+// Once listed (or not to be listed), the freed leaves are forgotten; the
+// answers noted of them stay.
+void MessageStripper::ReleaseDroppedLeaves()
 {
-    for (std::size_t i = 0; i < droppedCount_; ++i)
-        mime::Release(droppedLeaves_[i].texts);
     mime::Release(droppedLeaves_);
     droppedLeaves_ = nullptr;
     droppedCount_ = 0;
@@ -264,10 +260,7 @@ bool MessageStripper::RecordRemovedParts()
     std::sort(droppedLeaves_, droppedLeaves_ + droppedCount_,
               [](const DroppedLeaf& a, const DroppedLeaf& b) { return a.ordinal < b.ordinal; });
     removed_ = static_cast<RemovedPart*>(mime::Allocate(leaves * sizeof(RemovedPart)));
-    if (!removed_ || !ListLeaves(*root_, kept, true))
-        return false;
-    ReleaseDroppedTexts();
-    return true;
+    return removed_ && ListLeaves(*root_, kept, true);
 }
 
 // Every part without parts of its own but kept, those the parse freed among
@@ -280,7 +273,7 @@ bool MessageStripper::ListLeaves(const MimePart& part, const MimePart* kept, boo
     if (!part.firstChild) {
         if (&part == kept)
             return true;
-        char* texts = DescribeTexts(part);
+        const char* texts = DescribeTexts(part, listedTexts_);
         if (!texts)
             return false;
         RemovedPart& record = removed_[removedCount_++];
@@ -374,7 +367,9 @@ StripStatus MessageStripper::Judge(StripStatus parsed)
         Discard();
         parseStatus_ = StripStatus::OutOfMemory;
     }
-    ReleaseDroppedTexts();
+    ReleaseDroppedLeaves();
+    if (removedCount_ == 0)
+        listedTexts_.Clear(); // noted of freed parts, but nothing is listed
     if (listing_ != PartListing::RemovedWithBodies) {
         for (std::size_t i = 0; i < removedCount_; ++i)
             removed_[i].body = nullptr;

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mime/text_arena.h"
+
 class LineList;
 
 enum class StripStatus {
@@ -148,7 +150,7 @@ private:
     struct DroppedLeaf;
 
     void Discard();
-    void ReleaseDroppedTexts();
+    void ReleaseDroppedLeaves();
     bool RecordRemovedParts();
     bool ListLeaves(const MimePart& part, const MimePart* kept, bool towardKept);
     void ListDropped(std::size_t from, std::size_t to);
@@ -163,9 +165,10 @@ private:
     PartListing listing_;
     RemovedPart* removed_;
     std::size_t removedCount_;
+    TextArena listedTexts_; // the texts the records point to
     StripStatus parseStatus_;
     // What a parse in pieces noted of the parts it freed: with a listing, the
-    // texts of each leaf (released once listed), and whether any of them was
+    // texts of each leaf (until they are listed), and whether any of them was
     // HTML, an attachment or encrypted.
     DroppedLeaf* droppedLeaves_;
     std::size_t droppedCount_;
