@@ -446,15 +446,13 @@ StripStatus MimePart::ParseLevel(Window& window, const char* parentBoundary, int
                 return status;
             partCount.fetch_add(1, std::memory_order_relaxed);
             child->ordinalEnd = context.partsBegun;
-            if (context.dropped) {
-                // Never the first child: the sibling before it ends the chain instead.
-                if (choice.NeverTakes(*child, child == firstChild)) {
-                    if (!context.dropped->Note(*child))
-                        return StripStatus::OutOfMemory;
-                    beforeLastChild->next = nullptr;
-                    lastChild = beforeLastChild;
-                    delete child;
-                }
+            if (context.dropped && choice.NeverTakes(*child, child == firstChild)) {
+                if (!context.dropped->Note(*child))
+                    return StripStatus::OutOfMemory;
+                // Never the first child: the sibling before it ends the chain again.
+                beforeLastChild->next = nullptr;
+                lastChild = beforeLastChild;
+                delete child;
             }
             continue;
         }

@@ -366,7 +366,8 @@ TEST_F(StripMessageTest, ReadInPiecesAMessageIsJudgedListedAndStrippedAsWhenGive
     const std::string untyped = Part("X-Note: no type", "plain by default");
     const std::vector<std::string> messages = {
         // Parts freed inside a part that is freed later.
-        Multipart("mixed", "m", {Multipart("alternative", "a", {text, Multipart("related", "r", {html, png, png})}), pdf}),
+        Multipart("mixed", "m",
+                  {Multipart("alternative", "a", {text, Multipart("related", "r", {html, png, png})}), pdf}),
         // The text is not in the first part: the chosen part is listed first.
         Multipart("mixed", "m", {png, Multipart("alternative", "a", {text, html, png}), textFile, pdf}),
         // Only a text attachment, then text further on, then nothing but files.
@@ -376,8 +377,11 @@ TEST_F(StripMessageTest, ReadInPiecesAMessageIsJudgedListedAndStrippedAsWhenGive
         // No text at all: the first part is kept.
         Multipart("mixed", "m", {png, pdf, Multipart("related", "r", {html, png}), png}),
         // Encrypted parts where they are freed.
-        Multipart("mixed", "m", {text, png, Multipart("encrypted", "e", {Part("Content-Type: application/pgp-encrypted", "V"), pdf})}),
-        Multipart("mixed", "m", {text, Multipart("mixed", "n", {pdf, Part("Content-Type: application/pkcs7-mime", "x")})}),
+        Multipart("mixed", "m",
+                  {text, png,
+                   Multipart("encrypted", "e", {Part("Content-Type: application/pgp-encrypted", "V"), pdf})}),
+        Multipart("mixed", "m",
+                  {text, Multipart("mixed", "n", {pdf, Part("Content-Type: application/pkcs7-mime", "x")})}),
         // HTML and attachments only in parts that are freed.
         Multipart("mixed", "m", {text, Multipart("alternative", "a", {untyped, html})}),
         Multipart("alternative", "a", {text, html, Part("Content-Type: text/plain", "footer")}),
@@ -475,7 +479,8 @@ TEST_F(StripMessageTest, ReadInPiecesTheMemoryOfAParseDoesNotGrowWithThePartsDro
     MessageStripper listed(PartListing::Removed);
     ASSERT_EQ(listed.Parse(source), StripStatus::Ok);
     ASSERT_EQ(listed.RemovedPartCount(), 20000u);
-    EXPECT_STREQ(listed.RemovedPartAt(0).contentTypeField, "Content-Type: application/octet-stream; name=\"19999.bin\"\r\n");
+    EXPECT_STREQ(listed.RemovedPartAt(0).contentTypeField,
+                 "Content-Type: application/octet-stream; name=\"19999.bin\"\r\n");
     std::size_t texts = 0;
     for (std::size_t i = 0; i < listed.RemovedPartCount(); ++i) {
         const RemovedPart& part = listed.RemovedPartAt(i);
