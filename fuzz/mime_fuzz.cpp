@@ -4,7 +4,7 @@
 // that the failure paths are fuzzed too, once through a tree that keeps every
 // body line, whose reduction must come out the same, and once read in pieces
 // (split where the input says, through a small window), which must give the
-// same bytes as the whole text. Beyond the sanitizers' own
+// same bytes, listing and answers as the whole text. Beyond the sanitizers' own
 // checks it traps when anything stays allocated or an outcome contradicts itself.
 // The same bytes also go through the header text decoder, as a subject and as
 // a field with parameters, into buffers of every kind of size.
@@ -63,18 +63,33 @@ struct Outcome {
     StripStatus status;
     std::string stripped;
     std::string caption;
-    std::vector<std::uint64_t> sizes;
+    // Each dropped part as listed: type, fields and size, in the listing's order.
+    std::vector<std::string> listing;
+    bool html;
+    bool attachment;
 };
+
+void Record(const MessageStripper& stripper, StripStatus parsed, Outcome& outcome)
+{
+    if (parsed == StripStatus::NotMultipart && stripper.NoticeCaption())
+        outcome.caption = stripper.NoticeCaption();
+    const auto text = [](const char* field) { return field ? std::string(field) : std::string("\x01"); };
+    for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i) {
+        const RemovedPart& part = stripper.RemovedPartAt(i);
+        outcome.listing.push_back(text(part.mediaType) + '\0' + text(part.contentTypeField) + '\0' +
+                                  text(part.dispositionField) + '\0' + text(part.encodingField) + '\0' +
+                                  std::to_string(part.decodedSize));
+    }
+    outcome.html = parsed == StripStatus::Ok && stripper.HasHtmlPart();
+    outcome.attachment = parsed == StripStatus::Ok && stripper.HasAttachment();
+}
 
 Outcome StripInPieces(const std::string& source, std::size_t split, std::size_t step, std::size_t window)
 {
     PiecesSource pieces(source, split, step);
     MessageStripper stripper(PartListing::RemovedWithSizes);
-    Outcome outcome{stripper.Parse(pieces, window), {}, {}, {}};
-    if (outcome.status == StripStatus::NotMultipart && stripper.NoticeCaption())
-        outcome.caption = stripper.NoticeCaption();
-    for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i)
-        outcome.sizes.push_back(stripper.RemovedPartAt(i).decodedSize);
+    Outcome outcome{stripper.Parse(pieces, window), {}, {}, {}, false, false};
+    Record(stripper, outcome.status, outcome);
     if (outcome.status == StripStatus::Ok && !stripper.HeaderContains("Content-Type: text/html")) {
         outcome.status = stripper.Reduce();
         if (outcome.status == StripStatus::Ok)
@@ -87,12 +102,8 @@ StripStatus StripOnce(const char* source, std::string& stripped, Outcome* outcom
 {
     MessageStripper stripper(PartListing::RemovedWithSizes);
     StripStatus status = stripper.Parse(source);
-    if (outcome) {
-        if (status == StripStatus::NotMultipart && stripper.NoticeCaption())
-            outcome->caption = stripper.NoticeCaption();
-        for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i)
-            outcome->sizes.push_back(stripper.RemovedPartAt(i).decodedSize);
-    }
+    if (outcome)
+        Record(stripper, status, *outcome);
     if (status == StripStatus::NotMultipart) {
         // Stored lines hold at most two bytes per source byte (LF becomes CR LF).
         const char* caption = stripper.NoticeCaption();
@@ -194,7 +205,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The window holds a prefix of what the whole text has left unread.
     const std::size_t split = size == 0 ? 0 : (data[0] * 131u + data[size - 1]) % (size + 1);
     const Outcome pieces = StripInPieces(source, split, 1 + size % 7, 2 + size % 61);
-    Check(pieces.status == whole.status && pieces.stripped == whole.stripped && pieces.sizes == whole.sizes);
+    Check(pieces.status == whole.status && pieces.stripped == whole.stripped && pieces.listing == whole.listing &&
+          pieces.html == whole.html && pieces.attachment == whole.attachment);
     Check(whole.caption.compare(0, pieces.caption.size(), pieces.caption) == 0);
     Check(mime::LiveBlocks() == 0 && MimePart::partCount == -1);
 

@@ -213,7 +213,35 @@ struct MimePart::ParseContext {
     LineBuffer buffer;
     BodyLines bodyLines;
     BodySizes bodySizes;
+    DroppedParts* dropped;
+    std::size_t partsBegun;
 };
+
+namespace {
+
+// Tells, as the children of a multipart complete one after another, which of
+// them SelectTextPart can never take: it takes the first child that is or
+// holds a text candidate not marked as an attachment, failing that the first
+// that is or holds any, failing that the first child. Those three are never
+// dropped, so every "is or holds" answer and the choice at each level stay.
+class TextChoice {
+public:
+    bool NeverTakes(const MimePart& child, bool isFirst)
+    {
+        const bool own = child.IsOrHoldsCandidate(Candidates::NotAttachments);
+        const bool any = own || child.IsOrHoldsCandidate(Candidates::Any);
+        const bool never = !isFirst && (ownSeen_ || (!own && (anySeen_ || !any)));
+        ownSeen_ = ownSeen_ || own;
+        anySeen_ = anySeen_ || any;
+        return never;
+    }
+
+private:
+    bool ownSeen_ = false;
+    bool anySeen_ = false;
+};
+
+} // namespace
 
 MimePart::MimePart()
 {
@@ -264,25 +292,27 @@ StripStatus MimePart::Parse(const char*& cursor, const char* parentBoundary, Bod
                             BodySizes bodySizes)
 {
     TextWindow window(cursor);
-    const StripStatus status = ParseWith(window, parentBoundary, bodyLines, bodySizes);
+    const StripStatus status = ParseWith(window, parentBoundary, bodyLines, bodySizes, nullptr);
     cursor = window.Position();
     return status;
 }
 
-StripStatus MimePart::Parse(SourceWindow& window, BodyLines bodyLines, BodySizes bodySizes)
+StripStatus MimePart::Parse(SourceWindow& window, BodyLines bodyLines, BodySizes bodySizes, DroppedParts* dropped)
 {
-    return ParseWith(window, nullptr, bodyLines, bodySizes);
+    return ParseWith(window, nullptr, bodyLines, bodySizes, dropped);
 }
 
 template <class Window>
 StripStatus MimePart::ParseWith(Window& window, const char* parentBoundary, BodyLines bodyLines,
-                                BodySizes bodySizes)
+                                BodySizes bodySizes, DroppedParts* dropped)
 {
     ParseContext context{{static_cast<char*>(mime::Allocate(kInitialLineBufferSize)), kInitialLineBufferSize},
-                         bodyLines, bodySizes};
+                         bodyLines, bodySizes, dropped, 1};
     if (!context.buffer.data)
         return StripStatus::OutOfMemory;
+    ordinal = 0;
     const StripStatus status = ParseLevel(window, parentBoundary, 0, true, context);
+    ordinalEnd = context.partsBegun;
     mime::Release(context.buffer.data);
     return status;
 }
@@ -361,6 +391,8 @@ StripStatus MimePart::ParseLevel(Window& window, const char* parentBoundary, int
     BodyDecoder measure(measures ? EncodingOfField(TextOf(FindField("Content-Transfer-Encoding:")))
                                  : TransferEncoding::Identity);
     MimePart* lastChild = nullptr;
+    MimePart* beforeLastChild = nullptr;
+    TextChoice choice;
     bool pending = headerEndedByText;
     for (;;) {
         LineView line;
@@ -405,12 +437,23 @@ StripStatus MimePart::ParseLevel(Window& window, const char* parentBoundary, int
             if (!child)
                 return StripStatus::OutOfMemory;
             (lastChild ? lastChild->next : firstChild) = child;
+            beforeLastChild = lastChild;
             lastChild = child;
             child->digestEntry = entriesAreDigest;
+            child->ordinal = context.partsBegun++;
             const StripStatus status = child->ParseLevel(window, boundary, level + 1, child == firstChild, context);
             if (status != StripStatus::Ok)
                 return status;
             partCount.fetch_add(1, std::memory_order_relaxed);
+            child->ordinalEnd = context.partsBegun;
+            if (context.dropped && choice.NeverTakes(*child, child == firstChild)) {
+                if (!context.dropped->Note(*child))
+                    return StripStatus::OutOfMemory;
+                // Never the first child: the sibling before it ends the chain again.
+                beforeLastChild->next = nullptr;
+                lastChild = beforeLastChild;
+                delete child;
+            }
             continue;
         }
         if (line.whole) {

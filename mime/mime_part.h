@@ -23,6 +23,25 @@ enum class BodyLines { All, ForReduction };
 // Whether Parse measures each part's body as it will decode (decodedSize).
 enum class BodySizes { Skip, Measure };
 
+// Which text candidates a search for the text part accepts: those not marked
+// as attachments (the first choice), or any.
+enum class Candidates { NotAttachments, Any };
+
+class MimePart;
+
+// Where a parse in pieces sends each part it frees as soon as the part is
+// complete, because the reduction can never choose it: what is asked of the
+// tree after the parse (the listing, HTML, attachments, encryption) is noted
+// from the part first.
+class DroppedParts {
+public:
+    // False when out of memory: the parse then ends with OutOfMemory.
+    virtual bool Note(const MimePart& part) = 0;
+
+protected:
+    ~DroppedParts() = default;
+};
+
 class MimePart {
 public:
     static constexpr std::size_t kTokenSize = 40;
@@ -46,11 +65,18 @@ public:
     // Bytes the body decodes to, by its transfer encoding; measured only when
     // Parse is asked to (the line break before a delimiter is not counted).
     std::uint64_t decodedSize = 0;
+    // The part's place in the order of the message: a parse numbers the parts
+    // as it begins them, the root 0, and those numbered from ordinal up to
+    // ordinalEnd (excluded) are this part and the parts inside it.
+    std::size_t ordinal = 0;
+    std::size_t ordinalEnd = 0;
 
     // -1 after every destruction of a part; each parse adds 1 per child part
     // it creates, so after a parse that began at -1 it is 0 or more exactly
-    // when the part has a child. Atomic, so that threads that each parse their
-    // own messages (clipsum -j) may touch it; its meaning holds for one thread.
+    // when the part has a child. A parse in pieces that frees parts counts
+    // only the children completed after the last part it freed.
+    // Atomic, so that threads that each parse their own messages (clipsum -j)
+    // may touch it; its meaning holds for one thread.
     static std::atomic<std::int32_t> partCount;
 
     MimePart();
@@ -74,8 +100,9 @@ public:
                       BodySizes bodySizes = BodySizes::Skip);
 
     // The same parse over a message read in pieces; stops early, with Ok, when
-    // the window fails (the window then names the failure).
-    StripStatus Parse(SourceWindow& window, BodyLines bodyLines, BodySizes bodySizes);
+    // the window fails (the window then names the failure). With dropped, each
+    // complete part the reduction can never choose is noted there and freed.
+    StripStatus Parse(SourceWindow& window, BodyLines bodyLines, BodySizes bodySizes, DroppedParts* dropped = nullptr);
 
     // The part and its subtree as message source, NUL-terminated, on the
     // engine's allocator (release with mime::Release); length receives its
@@ -110,6 +137,9 @@ public:
     // The first header field named name (given with its colon, any case), or null.
     const LineNode* FindField(const char* name) const;
 
+    // The part is, or holds at any depth, a text candidate that accepted takes.
+    bool IsOrHoldsCandidate(Candidates accepted) const;
+
     // The first child that is or holds a text candidate not marked as an
     // attachment, moved to the front; failing that, the first child that is or
     // holds any text candidate, moved to the front; failing that, firstChild.
@@ -124,7 +154,8 @@ private:
     struct ParseContext;
 
     template <class Window>
-    StripStatus ParseWith(Window& window, const char* parentBoundary, BodyLines bodyLines, BodySizes bodySizes);
+    StripStatus ParseWith(Window& window, const char* parentBoundary, BodyLines bodyLines, BodySizes bodySizes,
+                          DroppedParts* dropped);
     template <class Window>
     StripStatus ParseLevel(Window& window, const char* parentBoundary, int level, bool isFirstChild,
                            ParseContext& context);

@@ -7,26 +7,6 @@
 
 namespace {
 
-// Which text candidates a search for the text part accepts.
-enum class Candidates { NotAttachments, Any };
-
-bool IsAcceptedCandidate(const MimePart& part, Candidates accepted)
-{
-    return part.IsTextCandidate() && (accepted == Candidates::Any || !part.IsMarkedAttachment());
-}
-
-// Nesting is bounded by the parser, so the recursion is too.
-bool IsOrHoldsCandidate(const MimePart& part, Candidates accepted)
-{
-    if (IsAcceptedCandidate(part, accepted))
-        return true;
-    for (const MimePart* child = part.firstChild; child; child = child->next) {
-        if (IsOrHoldsCandidate(*child, accepted))
-            return true;
-    }
-    return false;
-}
-
 bool TokenIs(const char* token, std::size_t length, const char* expected)
 {
     return std::strlen(expected) == length && EqualsNoCase(token, expected, length);
@@ -159,6 +139,18 @@ const LineNode* MimePart::FindField(const char* name) const
     return nullptr;
 }
 
+// Nesting is bounded by the parser, so the recursion is too.
+bool MimePart::IsOrHoldsCandidate(Candidates accepted) const
+{
+    if (IsTextCandidate() && (accepted == Candidates::Any || !IsMarkedAttachment()))
+        return true;
+    for (const MimePart* child = firstChild; child; child = child->next) {
+        if (child->IsOrHoldsCandidate(accepted))
+            return true;
+    }
+    return false;
+}
+
 bool MimePart::IsMarkedAttachment() const
 {
     static const char kDisposition[] = "Content-Disposition:";
@@ -177,7 +169,7 @@ MimePart* MimePart::SelectTextPart()
     for (Candidates accepted : {Candidates::NotAttachments, Candidates::Any}) {
         previous = nullptr;
         chosen = firstChild;
-        while (chosen && !IsOrHoldsCandidate(*chosen, accepted)) {
+        while (chosen && !chosen->IsOrHoldsCandidate(accepted)) {
             previous = chosen;
             chosen = chosen->next;
         }

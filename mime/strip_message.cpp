@@ -1,5 +1,6 @@
 #include "mime/strip_message.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "mime/allocator.h"
@@ -57,20 +58,30 @@ std::size_t CountLeaves(const MimePart& part)
     return count;
 }
 
+bool IsHtml(const MimePart& part)
+{
+    return part.NamesMediaType("text", "html");
+}
+
 std::size_t FieldLength(const LineNode* field)
 {
-    return field ? static_cast<std::size_t>(field->length) + 1 : 0;
+    return field ? static_cast<std::size_t>(field->length) : 0;
 }
 
 char* CopyField(const LineNode* field, char* to)
 {
-    std::memcpy(to, field->text, static_cast<std::size_t>(field->length) + 1);
-    return to;
+    const std::size_t length = FieldLength(field);
+    if (length > 0)
+        std::memcpy(to, field->text, length);
+    to[length] = '\0';
+    return to + length + 1;
 }
 
-// One block holds the record's texts, the media type first, so that
-// releasing the media type releases them all.
-bool Describe(const MimePart& part, RemovedPart& record)
+// What the listing keeps of a dropped part, carved out of texts: "type/subtype",
+// the Content-Type, -Disposition and -Transfer-Encoding fields ("" for a missing
+// one, as no field is empty), each with its NUL, then the decoded size. Null
+// when out of memory.
+char* DescribeTexts(const MimePart& part, TextArena& texts)
 {
     const LineNode* disposition = part.FindField("Content-Disposition:");
     const LineNode* encoding = part.FindField("Content-Transfer-Encoding:");
@@ -79,12 +90,10 @@ bool Describe(const MimePart& part, RemovedPart& record)
     MimePart::MediaType named{};
     const bool typed = part.ReadMediaType(named);
     const std::size_t typeLength = typed ? named.typeLength + 1 + named.subtypeLength : 0;
-    auto* block = static_cast<char*>(mime::Allocate(typeLength + 1 + FieldLength(part.contentTypeLine) +
-                                                    FieldLength(disposition) + FieldLength(encoding)));
+    char* block = texts.Carve(typeLength + FieldLength(part.contentTypeLine) + FieldLength(disposition) +
+                              FieldLength(encoding) + 4 + sizeof part.decodedSize);
     if (!block)
-        return false;
-    record = RemovedPart{};
-    record.mediaType = block;
+        return nullptr;
     if (typed) {
         std::memcpy(block, named.type, named.typeLength);
         block[named.typeLength] = '/';
@@ -93,34 +102,26 @@ bool Describe(const MimePart& part, RemovedPart& record)
             block[i] = FoldAscii(block[i]);
     }
     block[typeLength] = '\0';
-    char* rest = block + typeLength + 1;
-    record.contentTypeField = part.contentTypeLine ? CopyField(part.contentTypeLine, rest) : nullptr;
-    rest += FieldLength(part.contentTypeLine);
-    record.dispositionField = disposition ? CopyField(disposition, rest) : nullptr;
-    rest += FieldLength(disposition);
-    record.encodingField = encoding ? CopyField(encoding, rest) : nullptr;
-    record.decodedSize = part.decodedSize;
-    record.body = &part.body;
-    return true;
+    char* rest = CopyField(encoding, CopyField(disposition, CopyField(part.contentTypeLine, block + typeLength + 1)));
+    std::memcpy(rest, &part.decodedSize, sizeof part.decodedSize);
+    return block;
 }
 
-// Every part without parts of its own but kept, in the order of the message.
-// Nesting is bounded by the parser, so the recursion is too.
-bool DescribeLeaves(const MimePart& part, const MimePart* kept, RemovedPart* records, std::size_t& count)
+// The record of the texts that DescribeTexts wrote.
+RemovedPart RecordOf(const char* block)
 {
-    if (!part.firstChild) {
-        if (&part == kept)
-            return true;
-        if (!Describe(part, records[count]))
-            return false;
-        ++count;
-        return true;
+    RemovedPart record{};
+    const char* texts[4];
+    for (const char*& text : texts) {
+        text = block;
+        block += std::strlen(block) + 1;
     }
-    for (const MimePart* child = part.firstChild; child; child = child->next) {
-        if (!DescribeLeaves(*child, kept, records, count))
-            return false;
-    }
-    return true;
+    record.mediaType = texts[0];
+    record.contentTypeField = *texts[1] ? texts[1] : nullptr;
+    record.dispositionField = *texts[2] ? texts[2] : nullptr;
+    record.encodingField = *texts[3] ? texts[3] : nullptr;
+    std::memcpy(&record.decodedSize, block, sizeof record.decodedSize);
+    return record;
 }
 
 // Bodies are kept only to be listed; sizes are measured only for a listing.
@@ -136,6 +137,61 @@ BodySizes BodySizesFor(PartListing listing)
 
 } // namespace
 
+// A leaf freed by the parse in pieces, as the listing will show it.
+struct MessageStripper::DroppedLeaf {
+    std::size_t ordinal;
+    const char* texts; // from DescribeTexts; null once listed
+};
+
+// Takes the parts a parse in pieces frees: notes what the questions after the
+// parse would have found in them, and, with a listing, describes their leaves.
+class MessageStripper::Dropped final : public DroppedParts {
+public:
+    explicit Dropped(MessageStripper& stripper) : stripper_(stripper) {}
+
+    bool Note(const MimePart& part) override
+    {
+        MessageStripper& s = stripper_;
+        s.droppedHtml_ = s.droppedHtml_ || AnyPart(part, IsHtml);
+        s.droppedAttachment_ = s.droppedAttachment_ || AnyPart(part, IsAttachment);
+        s.droppedEncrypted_ = s.droppedEncrypted_ || AnyPart(part, IsEncrypted);
+        return NoteLeaves(part);
+    }
+
+private:
+    // Parts freed inside this one before come earlier in the array: the
+    // listing sorts the leaves by ordinal. Nesting is bounded by the parser,
+    // so the recursion is too.
+    bool NoteLeaves(const MimePart& part)
+    {
+        for (const MimePart* child = part.firstChild; child; child = child->next) {
+            if (!NoteLeaves(*child))
+                return false;
+        }
+        MessageStripper& s = stripper_;
+        if (part.firstChild || s.listing_ == PartListing::None)
+            return true;
+        if (s.droppedCount_ == s.droppedCapacity_) {
+            const std::size_t capacity = s.droppedCapacity_ ? s.droppedCapacity_ * 2 : 64;
+            if (capacity > SIZE_MAX / sizeof(DroppedLeaf))
+                return false;
+            auto* grown =
+                static_cast<DroppedLeaf*>(mime::Reallocate(s.droppedLeaves_, capacity * sizeof(DroppedLeaf)));
+            if (!grown)
+                return false;
+            s.droppedLeaves_ = grown;
+            s.droppedCapacity_ = capacity;
+        }
+        char* texts = DescribeTexts(part, s.listedTexts_);
+        if (!texts)
+            return false;
+        s.droppedLeaves_[s.droppedCount_++] = DroppedLeaf{part.ordinal, texts};
+        return true;
+    }
+
+    MessageStripper& stripper_;
+};
+
 MessageStripper::MessageStripper(PartListing listing)
     : root_(nullptr),
       cursor_(nullptr),
@@ -145,7 +201,13 @@ MessageStripper::MessageStripper(PartListing listing)
       listing_(listing),
       removed_(nullptr),
       removedCount_(0),
-      parseStatus_(StripStatus::NotMultipart)
+      parseStatus_(StripStatus::NotMultipart),
+      droppedLeaves_(nullptr),
+      droppedCount_(0),
+      droppedCapacity_(0),
+      droppedHtml_(false),
+      droppedAttachment_(false),
+      droppedEncrypted_(false)
 {
 }
 
@@ -163,13 +225,26 @@ void MessageStripper::Discard()
     newLength_ = 0;
     mime::Release(restCopy_);
     restCopy_ = nullptr;
-    for (std::size_t i = 0; i < removedCount_; ++i) {
-        mime::Release(const_cast<char*>(removed_[i].mediaType));
+    for (std::size_t i = 0; i < removedCount_; ++i)
         mime::Release(const_cast<char*>(removed_[i].savedAs));
-    }
     mime::Release(removed_);
     removed_ = nullptr;
     removedCount_ = 0;
+    ReleaseDroppedLeaves();
+    listedTexts_.Clear();
+    droppedHtml_ = false;
+    droppedAttachment_ = false;
+    droppedEncrypted_ = false;
+}
+
+// Once listed (or not to be listed), the freed leaves are forgotten; the
+// answers noted of them stay.
+void MessageStripper::ReleaseDroppedLeaves()
+{
+    mime::Release(droppedLeaves_);
+    droppedLeaves_ = nullptr;
+    droppedCount_ = 0;
+    droppedCapacity_ = 0;
 }
 
 // Taken before the reduction destroys the parts. The part kept is found as the
@@ -179,9 +254,60 @@ bool MessageStripper::RecordRemovedParts()
     MimePart* kept = root_;
     while (kept->firstChild)
         kept = kept->SelectTextPart();
-    const std::size_t leaves = CountLeaves(*root_);
+    const std::size_t leaves = CountLeaves(*root_) + droppedCount_;
+    if (leaves > SIZE_MAX / sizeof(RemovedPart))
+        return false;
+    std::sort(droppedLeaves_, droppedLeaves_ + droppedCount_,
+              [](const DroppedLeaf& a, const DroppedLeaf& b) { return a.ordinal < b.ordinal; });
     removed_ = static_cast<RemovedPart*>(mime::Allocate(leaves * sizeof(RemovedPart)));
-    return removed_ && DescribeLeaves(*root_, kept, removed_, removedCount_);
+    return removed_ && ListLeaves(*root_, kept, true);
+}
+
+// Every part without parts of its own but kept, those the parse freed among
+// them included. The order is the message's, but for the choice: at each level
+// on the way to the kept part, SelectTextPart has moved the chosen child to the
+// front, and its parts are listed first. Nesting is bounded by the parser, so
+// the recursion is too.
+bool MessageStripper::ListLeaves(const MimePart& part, const MimePart* kept, bool towardKept)
+{
+    if (!part.firstChild) {
+        if (&part == kept)
+            return true;
+        const char* texts = DescribeTexts(part, listedTexts_);
+        if (!texts)
+            return false;
+        RemovedPart& record = removed_[removedCount_++];
+        record = RecordOf(texts);
+        record.body = &part.body;
+        return true;
+    }
+    const MimePart* chosen = towardKept ? part.firstChild : nullptr;
+    if (chosen && !ListLeaves(*chosen, kept, true))
+        return false;
+    std::size_t from = part.ordinal;
+    for (const MimePart* child = chosen ? chosen->next : part.firstChild; child; child = child->next) {
+        ListDropped(from, child->ordinal);
+        if (!ListLeaves(*child, kept, false))
+            return false;
+        from = child->ordinalEnd;
+    }
+    ListDropped(from, part.ordinalEnd);
+    return true;
+}
+
+// The freed leaves numbered from from to to (excluded) that are not listed yet
+// (those inside the chosen child are) go to the listing, texts and all.
+void MessageStripper::ListDropped(std::size_t from, std::size_t to)
+{
+    const DroppedLeaf* end = droppedLeaves_ + droppedCount_;
+    DroppedLeaf* leaf = std::lower_bound(droppedLeaves_, droppedLeaves_ + droppedCount_, from,
+                                         [](const DroppedLeaf& a, std::size_t ordinal) { return a.ordinal < ordinal; });
+    for (; leaf != end && leaf->ordinal < to; ++leaf) {
+        if (!leaf->texts)
+            continue;
+        removed_[removedCount_++] = RecordOf(leaf->texts);
+        leaf->texts = nullptr;
+    }
 }
 
 StripStatus MessageStripper::Parse(const char* source)
@@ -207,7 +333,10 @@ StripStatus MessageStripper::Parse(ByteSource& source, std::size_t windowBytes)
     root_ = new (std::nothrow) MimePart;
     if (!root_)
         return parseStatus_ = StripStatus::OutOfMemory;
-    StripStatus status = root_->Parse(window, BodyLinesFor(listing_), BodySizesFor(listing_));
+    // Bodies kept to be saved stay with their parts: nothing is freed then.
+    Dropped dropped(*this);
+    StripStatus status = root_->Parse(window, BodyLinesFor(listing_), BodySizesFor(listing_),
+                                      listing_ == PartListing::RemovedWithBodies ? nullptr : &dropped);
     if (window.Failure() != StripStatus::Ok)
         status = window.Failure();
     if (status == StripStatus::Ok && !root_->firstChild && root_->headers.head == root_->headers.tail) {
@@ -232,12 +361,15 @@ StripStatus MessageStripper::Judge(StripStatus parsed)
     }
     if (!root_->firstChild)
         parseStatus_ = StripStatus::NotMultipart;
-    else if (AnyPart(*root_, IsEncrypted))
+    else if (droppedEncrypted_ || AnyPart(*root_, IsEncrypted))
         parseStatus_ = StripStatus::Encrypted;
     else if (listing_ != PartListing::None && !RecordRemovedParts()) {
         Discard();
         parseStatus_ = StripStatus::OutOfMemory;
     }
+    ReleaseDroppedLeaves();
+    if (removedCount_ == 0)
+        listedTexts_.Clear(); // noted of freed parts, but nothing is listed
     if (listing_ != PartListing::RemovedWithBodies) {
         for (std::size_t i = 0; i < removedCount_; ++i)
             removed_[i].body = nullptr;
@@ -289,13 +421,15 @@ std::size_t MessageStripper::CopyHeader(char* out, std::size_t outSize) const
 
 bool MessageStripper::HasHtmlPart() const
 {
-    return root_ && AnyPart(*root_, [](const MimePart& part) { return part.NamesMediaType("text", "html"); });
+    return root_ && (droppedHtml_ || AnyPart(*root_, IsHtml));
 }
 
 bool MessageStripper::HasAttachment() const
 {
     if (!root_)
         return false;
+    if (droppedAttachment_)
+        return true;
     for (const MimePart* child = root_->firstChild; child; child = child->next) {
         if (AnyPart(*child, IsAttachment))
             return true;

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "mime/text_arena.h"
+
 class LineList;
 
 enum class StripStatus {
@@ -144,8 +146,14 @@ public:
     bool SetSavedAs(std::size_t index, const char* fileName);
 
 private:
+    class Dropped;
+    struct DroppedLeaf;
+
     void Discard();
+    void ReleaseDroppedLeaves();
     bool RecordRemovedParts();
+    bool ListLeaves(const MimePart& part, const MimePart* kept, bool towardKept);
+    void ListDropped(std::size_t from, std::size_t to);
     // The multipart, encryption and listing steps after a parse that gave parsed.
     StripStatus Judge(StripStatus parsed);
 
@@ -157,5 +165,15 @@ private:
     PartListing listing_;
     RemovedPart* removed_;
     std::size_t removedCount_;
+    TextArena listedTexts_; // the texts the records point to
     StripStatus parseStatus_;
+    // What a parse in pieces noted of the parts it freed: with a listing, the
+    // texts of each leaf (until they are listed), and whether any of them was
+    // HTML, an attachment or encrypted.
+    DroppedLeaf* droppedLeaves_;
+    std::size_t droppedCount_;
+    std::size_t droppedCapacity_;
+    bool droppedHtml_;
+    bool droppedAttachment_;
+    bool droppedEncrypted_;
 };

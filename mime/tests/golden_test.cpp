@@ -66,14 +66,24 @@ struct Result {
     StripStatus status;
     std::string source;
     std::size_t removed;
-    std::vector<std::uint64_t> removedSizes;
+    // Each dropped part as listed: its type, fields and size.
+    std::vector<std::string> listing;
     std::string caption;
+    bool hasHtmlPart;
+    bool hasAttachment;
 };
 
 bool operator==(const Result& a, const Result& b)
 {
-    return a.status == b.status && a.source == b.source && a.removed == b.removed &&
-           a.removedSizes == b.removedSizes && a.caption == b.caption;
+    return a.status == b.status && a.source == b.source && a.removed == b.removed && a.listing == b.listing &&
+           a.caption == b.caption && a.hasHtmlPart == b.hasHtmlPart && a.hasAttachment == b.hasAttachment;
+}
+
+std::string Listed(const RemovedPart& part)
+{
+    const auto text = [](const char* field) { return field ? std::string(field) : std::string("(none)"); };
+    return text(part.mediaType) + "|" + text(part.contentTypeField) + "|" + text(part.dispositionField) + "|" +
+           text(part.encodingField) + "|" + std::to_string(part.decodedSize);
 }
 
 // How the message reaches the engine: whole, or in pieces of these sizes
@@ -96,12 +106,14 @@ Result Strip(const std::string& source, const Reading& reading = kWhole)
     } else {
         status = stripper.Parse(source.c_str());
     }
-    Result result{status, {}, 0, {}, {}};
+    Result result{status, {}, 0, {}, {}, false, false};
     if (status == StripStatus::NotMultipart && stripper.NoticeCaption())
         result.caption = stripper.NoticeCaption();
     if (status == StripStatus::Ok) {
         for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i)
-            result.removedSizes.push_back(stripper.RemovedPartAt(i).decodedSize);
+            result.listing.push_back(Listed(stripper.RemovedPartAt(i)));
+        result.hasHtmlPart = stripper.HasHtmlPart();
+        result.hasAttachment = stripper.HasAttachment();
         result.status = stripper.Reduce();
     }
     if (result.status != StripStatus::Ok)

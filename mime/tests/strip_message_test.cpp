@@ -294,6 +294,203 @@ TEST_F(StripMessageTest, AttachmentsAreMarkedOnesAndPartsThatAreNotTextMultipart
     EXPECT_FALSE(hasAttachment({"Content-Type: text/plain\r\nContent-Disposition: inline; filename=attachment.txt"}));
 }
 
+// What a caller sees of one strip: the answers after the parse, the listing
+// (type, fields and size of each dropped part, in its order) and the result.
+struct Seen {
+    StripStatus parsed;
+    bool hasHtmlPart;
+    bool hasAttachment;
+    std::vector<std::string> listing;
+    StripStatus reduced;
+    std::string source;
+
+    bool operator==(const Seen& other) const
+    {
+        return parsed == other.parsed && hasHtmlPart == other.hasHtmlPart && hasAttachment == other.hasAttachment &&
+               listing == other.listing && reduced == other.reduced && source == other.source;
+    }
+};
+
+// reads: empty for the whole text, else the sizes of the reads (window 16).
+Seen See(const std::string& message, PartListing listing, const std::vector<std::size_t>& reads = {})
+{
+    MessageStripper stripper(listing);
+    Seen seen{};
+    if (reads.empty()) {
+        seen.parsed = stripper.Parse(message.c_str());
+    } else {
+        PiecesSource source(message, reads);
+        seen.parsed = stripper.Parse(source, 16);
+    }
+    if (seen.parsed != StripStatus::Ok)
+        return seen;
+    seen.hasHtmlPart = stripper.HasHtmlPart();
+    seen.hasAttachment = stripper.HasAttachment();
+    const auto text = [](const char* field) { return field ? std::string(field) : std::string("-"); };
+    for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i) {
+        const RemovedPart& part = stripper.RemovedPartAt(i);
+        seen.listing.push_back(text(part.mediaType) + "|" + text(part.contentTypeField) + "|" +
+                               text(part.dispositionField) + "|" + text(part.encodingField) + "|" +
+                               std::to_string(part.decodedSize));
+    }
+    seen.reduced = stripper.Reduce(listing == PartListing::RemovedWithSizes ? RemovedNote::Fields : RemovedNote::None);
+    if (seen.reduced == StripStatus::Ok)
+        seen.source.assign(stripper.NewSource(), stripper.NewLength());
+    return seen;
+}
+
+std::string Part(const std::string& header, const std::string& body)
+{
+    return header + "\r\n\r\n" + body + "\r\n";
+}
+
+std::string Multipart(const std::string& subtype, const std::string& boundary, const std::vector<std::string>& parts)
+{
+    std::string text = "Content-Type: multipart/" + subtype + "; boundary=" + boundary + "\r\n\r\n";
+    for (const std::string& part : parts)
+        text += "--" + boundary + "\r\n" + part;
+    return text + "--" + boundary + "--\r\n";
+}
+
+// Read in pieces, the parts the reduction can never choose are freed as soon
+// as they are parsed; what a caller is told must not change by it.
+TEST_F(StripMessageTest, ReadInPiecesAMessageIsJudgedListedAndStrippedAsWhenGivenWhole)
+{
+    const std::string text = Part("Content-Type: text/plain", "words");
+    const std::string html = Part("Content-Type: text/html", "<p>words</p>");
+    const std::string png = Part("Content-Type: image/png; name=\"a.png\"\r\nContent-Transfer-Encoding: base64",
+                                 "iVBORw0KGgo=");
+    const std::string pdf = Part("Content-Type: application/pdf\r\nContent-Disposition: attachment; filename=b.pdf",
+                                 "%PDF");
+    const std::string textFile = Part("Content-Type: text/plain\r\nContent-Disposition: attachment", "file");
+    const std::string untyped = Part("X-Note: no type", "plain by default");
+    const std::vector<std::string> messages = {
+        // Parts freed inside a part that is freed later.
+        Multipart("mixed", "m",
+                  {Multipart("alternative", "a", {text, Multipart("related", "r", {html, png, png})}), pdf}),
+        // The text is not in the first part: the chosen part is listed first.
+        Multipart("mixed", "m", {png, Multipart("alternative", "a", {text, html, png}), textFile, pdf}),
+        // Only a text attachment, then text further on, then nothing but files.
+        Multipart("mixed", "m", {textFile, png, Multipart("mixed", "n", {pdf, text, png}), html, untyped}),
+        // Only text attachments, after other files: the first of them is kept.
+        Multipart("mixed", "m", {png, pdf, Multipart("mixed", "n", {png, textFile}), textFile, png}),
+        // No text at all: the first part is kept.
+        Multipart("mixed", "m", {png, pdf, Multipart("related", "r", {html, png}), png}),
+        // Encrypted parts where they are freed.
+        Multipart("mixed", "m",
+                  {text, png,
+                   Multipart("encrypted", "e", {Part("Content-Type: application/pgp-encrypted", "V"), pdf})}),
+        Multipart("mixed", "m",
+                  {text, Multipart("mixed", "n", {pdf, Part("Content-Type: application/pkcs7-mime", "x")})}),
+        // HTML and attachments only in parts that are freed.
+        Multipart("mixed", "m", {text, Multipart("alternative", "a", {untyped, html})}),
+        Multipart("alternative", "a", {text, html, Part("Content-Type: text/plain", "footer")}),
+        // Digest entries without a type are messages, not text.
+        Multipart("digest", "d", {Part("From: a", "one"), Part("From: b", "two"), text, Part("From: c", "three")}),
+    };
+    for (const std::string& message : messages) {
+        for (PartListing listing : {PartListing::None, PartListing::Removed, PartListing::RemovedWithSizes}) {
+            const Seen whole = See(message, listing);
+            ASSERT_NE(whole.parsed, StripStatus::NotMultipart) << message;
+            for (const std::vector<std::size_t>& reads : {std::vector<std::size_t>{1}, {7}, {100, 3}})
+                EXPECT_TRUE(See(message, listing, reads) == whole) << message;
+        }
+    }
+    // Each allocation of a parse in pieces that frees parts, failed in turn.
+    for (const std::string& message : messages) {
+        const Seen whole = See(message, PartListing::RemovedWithSizes, {7});
+        for (long which = 1;; ++which) {
+            Seen seen{};
+            {
+                FailingAllocations failing(which);
+                seen = See(message, PartListing::RemovedWithSizes, {7});
+                if (FailingAllocations::Made() < which) {
+                    EXPECT_TRUE(seen == whole) << message;
+                    break;
+                }
+            }
+            ASSERT_EQ(mime::LiveBlocks(), 0u) << "allocation " << which;
+            ASSERT_TRUE(seen.parsed == StripStatus::OutOfMemory || seen.reduced == StripStatus::OutOfMemory)
+                << "allocation " << which;
+        }
+    }
+}
+
+// Hands out a message with the text first and then count attachments, made
+// as it is read.
+class ManyAttachments : public ByteSource {
+public:
+    explicit ManyAttachments(int count) : left_(count) { text_ = Crlf({kMixedHeader, "", "--b", "", "words"}); }
+
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override
+    {
+        got = 0;
+        while (got < capacity) {
+            if (at_ == text_.size()) {
+                if (left_ < 0)
+                    return true;
+                text_ = left_-- > 0 ? Crlf({"--b", "Content-Type: application/octet-stream; name=\"" +
+                                                        std::to_string(left_) + ".bin\"",
+                                            "Content-Disposition: attachment", "Content-Transfer-Encoding: base64", "",
+                                            "AAAA"})
+                                    : "--b--\r\n";
+                at_ = 0;
+            }
+            const std::size_t n = std::min(capacity - got, text_.size() - at_);
+            std::memcpy(buffer + got, text_.data() + at_, n);
+            got += n;
+            at_ += n;
+        }
+        return true;
+    }
+
+private:
+    std::string text_;
+    std::size_t at_ = 0;
+    int left_;
+};
+
+TEST_F(StripMessageTest, ReadInPiecesTheMemoryOfAParseDoesNotGrowWithThePartsDropped)
+{
+    struct Held {
+        std::size_t blocks;
+        std::size_t bytes;
+        std::size_t peak;
+    };
+    const auto parse = [](int attachments) {
+        ManyAttachments source(attachments);
+        mime::ResetPeakBytes();
+        MessageStripper stripper;
+        EXPECT_EQ(stripper.Parse(source), StripStatus::Ok);
+        EXPECT_TRUE(stripper.HasAttachment());
+        const Held held{mime::LiveBlocks(), mime::LiveBytes(), mime::PeakBytes()};
+        EXPECT_EQ(stripper.Reduce(), StripStatus::Ok);
+        EXPECT_EQ(std::string(stripper.NewSource(), stripper.NewLength()), Crlf({"", "words"}));
+        return held;
+    };
+    const Held few = parse(2000);
+    const Held many = parse(20000);
+    EXPECT_EQ(many.blocks, few.blocks);
+    EXPECT_EQ(many.bytes, few.bytes);
+    EXPECT_EQ(many.peak, few.peak);
+
+    // A listing costs what it lists (and a block's worth of room), nothing of the parts.
+    ManyAttachments source(20000);
+    MessageStripper listed(PartListing::Removed);
+    ASSERT_EQ(listed.Parse(source), StripStatus::Ok);
+    ASSERT_EQ(listed.RemovedPartCount(), 20000u);
+    EXPECT_STREQ(listed.RemovedPartAt(0).contentTypeField,
+                 "Content-Type: application/octet-stream; name=\"19999.bin\"\r\n");
+    std::size_t texts = 0;
+    for (std::size_t i = 0; i < listed.RemovedPartCount(); ++i) {
+        const RemovedPart& part = listed.RemovedPartAt(i);
+        for (const char* text : {part.mediaType, part.contentTypeField, part.dispositionField, part.encodingField})
+            texts += (text ? std::strlen(text) : 0) + 1;
+        texts += sizeof part + sizeof part.decodedSize;
+    }
+    EXPECT_LE(mime::LiveBytes(), few.bytes + texts + 65536);
+}
+
 // Stress: sizes that would break a naive engine, each checked for its outcome.
 // They run on a stack of 1 MiB, the default of a Windows thread such as the host's.
 void RunOnSmallStack(const std::function<void()>& work)
