@@ -181,9 +181,9 @@ def main():
     programs = [("limit", lambda p: [limit, p])]
     columns = ["limit"]
 
+    # The folder as a user names it: clipsum walks it itself.
     def clipsum_command(binary):
-        return lambda p: [binary, "strip", "--dry-run", *files_of(p)] if os.path.isdir(p) else [
-            binary, "strip", "--stdout", p]
+        return lambda p: [binary, "strip", "--dry-run", p] if os.path.isdir(p) else [binary, "strip", "--stdout", p]
 
     if arguments.before:
         programs.append(("clipsum before", clipsum_command(arguments.before)))

@@ -264,10 +264,9 @@ bool MessageStripper::RecordRemovedParts()
 }
 
 // Every part without parts of its own but kept, those the parse freed among
-// them included. The order is the message's, but for the choice: at each level
-// on the way to the kept part, SelectTextPart has moved the chosen child to the
-// front, and its parts are listed first. Nesting is bounded by the parser, so
-// the recursion is too.
+// them included, in the order of the message. At each level on the way to the
+// kept part, SelectTextPart has moved the chosen child to the front; it is
+// listed where it stood. Nesting is bounded by the parser, so the recursion is too.
 bool MessageStripper::ListLeaves(const MimePart& part, const MimePart* kept, bool towardKept)
 {
     if (!part.firstChild) {
@@ -282,10 +281,17 @@ bool MessageStripper::ListLeaves(const MimePart& part, const MimePart* kept, boo
         return true;
     }
     const MimePart* chosen = towardKept ? part.firstChild : nullptr;
-    if (chosen && !ListLeaves(*chosen, kept, true))
-        return false;
     std::size_t from = part.ordinal;
-    for (const MimePart* child = chosen ? chosen->next : part.firstChild; child; child = child->next) {
+    for (const MimePart* child = chosen ? chosen->next : part.firstChild;; child = child->next) {
+        if (chosen && (!child || chosen->ordinal < child->ordinal)) {
+            ListDropped(from, chosen->ordinal);
+            if (!ListLeaves(*chosen, kept, true))
+                return false;
+            from = chosen->ordinalEnd;
+            chosen = nullptr;
+        }
+        if (!child)
+            break;
         ListDropped(from, child->ordinal);
         if (!ListLeaves(*child, kept, false))
             return false;

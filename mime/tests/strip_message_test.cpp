@@ -272,6 +272,18 @@ TEST_F(StripMessageTest, TheDroppedPartsAreListedInTheOrderOfTheMessage)
     ASSERT_EQ(untyped.RemovedPartCount(), 1u);
     EXPECT_STREQ(untyped.RemovedPartAt(0).mediaType, "");
     EXPECT_EQ(untyped.RemovedPartAt(0).contentTypeField, nullptr);
+
+    // The text is chosen from a later part: what stood before it is listed first.
+    MessageStripper later(PartListing::Removed);
+    const std::string photoFirst = Crlf({kMixedHeader, "", "--b", "Content-Type: image/png", "", "p", "--b",
+                                         "Content-Type: multipart/alternative; boundary=\"a\"", "", "--a",
+                                         "Content-Type: text/plain", "", "t", "--a", "Content-Type: text/html", "",
+                                         "h", "--a--", "--b", "Content-Type: application/pdf", "", "f", "--b--"});
+    ASSERT_EQ(later.Parse(photoFirst.c_str()), StripStatus::Ok);
+    ASSERT_EQ(later.RemovedPartCount(), 3u);
+    EXPECT_STREQ(later.RemovedPartAt(0).mediaType, "image/png");
+    EXPECT_STREQ(later.RemovedPartAt(1).mediaType, "text/html");
+    EXPECT_STREQ(later.RemovedPartAt(2).mediaType, "application/pdf");
 }
 
 TEST_F(StripMessageTest, AttachmentsAreMarkedOnesAndPartsThatAreNotTextMultipartOrAReport)
