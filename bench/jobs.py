@@ -37,7 +37,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--clipsum", required=True)
-    arguments = parser.parse_args()
+    parser.add_argument("--before", help="another clipsum to measure beside it")
+    # bench/run hands on its own options too.
+    arguments, _ = parser.parse_known_args()
     measurer = os.path.join(arguments.build, "measure")
     limit = os.path.join(arguments.build, "limit")
     maildir = os.path.join(arguments.build, "inputs", "maildir")
@@ -48,11 +50,14 @@ def main():
     size = sum(os.path.getsize(os.path.join(maildir, "cur", n)) for n in os.listdir(os.path.join(maildir, "cur")))
     cores = os.cpu_count() or 1
     jobs = [1, 2] if cores <= 2 else [1, 2, cores]
-    commands = [
-        ("limit (reads every byte)", lambda j: [limit, "-j", str(j), os.path.join(maildir, "cur"),
-                                                os.path.join(maildir, "new")]),
-        ("`clipsum strip --dry-run`", lambda j: [arguments.clipsum, "strip", "--dry-run", "-q", "-j", str(j), maildir]),
-    ]
+    def clipsum(binary):
+        return lambda j: [binary, "strip", "--dry-run", "-q", "-j", str(j), maildir]
+
+    commands = [("limit (reads every byte)", lambda j: [limit, "-j", str(j), os.path.join(maildir, "cur"),
+                                                        os.path.join(maildir, "new")])]
+    if arguments.before:
+        commands.append(("`clipsum strip --dry-run -q` before", clipsum(arguments.before)))
+    commands.append(("`clipsum strip --dry-run -q`", clipsum(arguments.clipsum)))
     print(f"\nA Maildir of {MESSAGES:,} messages ({size / 1e6:.0f} MB), {cores} cores; median of {RUNS} runs:\n")
     print("| command | " + " | ".join(f"`-j {j}`" for j in jobs) + " | speed-up | peak memory |")
     print("|---|" + "---:|" * len(jobs) + "---:|---:|")

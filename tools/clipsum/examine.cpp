@@ -85,10 +85,13 @@ bool OldEnough(const char* data, std::size_t length, const Filters& filters, Mes
     return true;
 }
 
-// The header's parts a decision reads: its subject and its date.
-void ReadHeader(const char* data, std::size_t length, MessageOutcome* outcome)
+// The header's parts a decision or the report reads: its subject (for the
+// report and the names of saved parts) and its date.
+void ReadHeader(const char* data, std::size_t length, const Keeping& keeping, MessageOutcome* outcome)
 {
-    ReadSubject(data, length, outcome);
+    outcome->subject[0] = '\0';
+    if (keeping.describe || keeping.saver)
+        ReadSubject(data, length, outcome);
     ReadDate(data, length, outcome);
 }
 
@@ -127,7 +130,7 @@ void ExamineMessage(const char* data, std::size_t length, const Filters& filters
     outcome->bytesBefore = length;
     outcome->bytesAfter = length;
     outcome->removedCount = 0;
-    ReadHeader(data, length, outcome);
+    ReadHeader(data, length, keeping, outcome);
 
     // The engine takes NUL-terminated text: a NUL inside would cut the message short.
     if (length == 0)
@@ -154,7 +157,7 @@ void ExamineParsed(StripStatus status, std::size_t length, const Filters& filter
     if (!header)
         return LeaveAlone(outcome, LeftAloneReason(StripStatus::OutOfMemory));
     const std::size_t headerLength = stripper->CopyHeader(header, kMaxHeaderCopyBytes);
-    ReadHeader(header, headerLength, outcome);
+    ReadHeader(header, headerLength, keeping, outcome);
     const bool oldEnough = !filters.olderThanSet || OldEnough(header, headerLength, filters, outcome);
     free(header);
     if (length < filters.minSize)

@@ -24,6 +24,7 @@ struct Keeping {
     bool note;
     PartSaver* saver;     // null without --save-dir
     const char* fileStem; // the message's file name without extension: the name of an unnamed part, without a subject
+    bool describe;        // the report writes the subject and the removed parts
 };
 
 enum class Verdict { Strip, LeaveAlone, Fail };

@@ -467,7 +467,8 @@ bool HandleMessage(MailboxRun* box, const MboxMessage& message, MessageBuffer* b
     }
     MessageStripper stripper(ListingFor(*box->run));
     const bool readOnly = KeptReadOnly(box->facts, options);
-    const Keeping keeping{options.note, box->run->saveDir && !readOnly ? box->saver : nullptr, box->stem};
+    const Keeping keeping{options.note, box->run->saveDir && !readOnly ? box->saver : nullptr, box->stem,
+                          Describes(*box->run)};
     ExamineMessage(buffer->data, static_cast<std::size_t>(length), options.filters, keeping, &stripper, &outcome);
     if (outcome.verdict == Verdict::Fail) {
         ReportFailure(box->run->reporter, where, FileError{outcome.reason, outcome.code}, length, outcome.detail);

@@ -35,14 +35,24 @@ inline bool KeptReadOnly(const FileFacts& facts, const StripOptions& options)
 
 constexpr char kReadOnlyReason[] = "read-only file (--force to strip it)";
 
+// Whether a message's subject and removed parts are written anywhere: in the
+// report lines (not with -q) or the JSON report.
+inline bool Describes(const Run& run)
+{
+    return !run.options->quiet || run.options->reportPath != nullptr;
+}
+
 // What the engine lists of the parts a strip drops: their bodies too when
 // they are saved, their decoded sizes when the note gives them; measuring
-// costs a pass over every dropped byte, which the report alone does not need.
+// costs a pass over every dropped byte, which the report alone does not need,
+// and a quiet run without a JSON report needs no listing at all.
 inline PartListing ListingFor(const Run& run)
 {
     if (run.saveDir)
         return PartListing::RemovedWithBodies;
-    return run.options->note ? PartListing::RemovedWithSizes : PartListing::Removed;
+    if (run.options->note)
+        return PartListing::RemovedWithSizes;
+    return Describes(run) ? PartListing::Removed : PartListing::None;
 }
 
 // Longest stem taken from a file's name for a part without a name.

@@ -68,7 +68,7 @@ void Examine(const char* path, MessageSource& message, MessageStripper& stripper
     char stem[kMaxStemBytes];
     FileStem(path, stem, sizeof stem);
     PartSaver saver(run.saveDir, options.mode == Mode::DryRun);
-    const Keeping keeping{options.note, run.saveDir && !readOnly ? &saver : nullptr, stem};
+    const Keeping keeping{options.note, run.saveDir && !readOnly ? &saver : nullptr, stem, Describes(run)};
     ExamineParsed(status, length, options.filters, keeping, &stripper, &outcome);
     if (outcome.verdict == Verdict::Strip && readOnly)
         KeepAfterAll(&outcome, kReadOnlyReason);
