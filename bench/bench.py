@@ -181,9 +181,16 @@ def main():
     programs = [("limit", lambda p: [limit, p])]
     columns = ["limit"]
 
-    # The folder as a user names it: clipsum walks it itself.
+    # The folder as a user names it: clipsum walks it itself. A build from
+    # before folders were taken is given the files by name.
     def clipsum_command(binary):
-        return lambda p: [binary, "strip", "--dry-run", p] if os.path.isdir(p) else [binary, "strip", "--stdout", p]
+        def command(p):
+            if not os.path.isdir(p):
+                return [binary, "strip", "--stdout", p]
+            walks = subprocess.run([binary, "strip", "--dry-run", "-q", p], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL).returncode == 0
+            return [binary, "strip", "--dry-run", p] if walks else [binary, "strip", "--dry-run", *files_of(p)]
+        return command
 
     if arguments.before:
         programs.append(("clipsum before", clipsum_command(arguments.before)))
