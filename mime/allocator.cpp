@@ -1,6 +1,5 @@
 #include "mime/allocator.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,11 +11,12 @@ AllocationGate allocationGate = nullptr;
 
 namespace {
 
-// Counted for the whole process: atomic, so that threads that each strip
-// their own messages (clipsum -j) may allocate side by side.
-std::atomic<std::size_t> liveBlocks{0};
-std::atomic<std::size_t> liveBytes{0};
-std::atomic<std::size_t> peakBytes{0};
+// Counted per thread: threads that each strip their own messages (clipsum -j)
+// then allocate side by side without sharing a counter, and a message's blocks
+// are made and released by the thread that strips it.
+thread_local std::size_t liveBlocks = 0;
+thread_local std::size_t liveBytes = 0;
+thread_local std::size_t peakBytes = 0;
 
 // Each block carries its size in front, so that a release knows what it gives
 // back; the header keeps the block as aligned as malloc's.
@@ -24,12 +24,9 @@ constexpr std::size_t kHeaderSize = alignof(std::max_align_t);
 
 void Count(std::size_t added, std::size_t removed)
 {
-    // Unsigned arithmetic wraps: a release is the addition of its negation.
-    const std::size_t change = added - removed;
-    const std::size_t now = liveBytes.fetch_add(change, std::memory_order_relaxed) + change;
-    std::size_t peak = peakBytes.load(std::memory_order_relaxed);
-    while (now > peak && !peakBytes.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
-    }
+    liveBytes = liveBytes + added - removed;
+    if (liveBytes > peakBytes)
+        peakBytes = liveBytes;
 }
 
 std::size_t SizeOf(void* block)
@@ -54,7 +51,7 @@ void* Allocate(std::size_t size)
     void* raw = std::malloc(size + kHeaderSize);
     if (!raw)
         return nullptr;
-    liveBlocks.fetch_add(1, std::memory_order_relaxed);
+    ++liveBlocks;
     Count(size, 0);
     return Record(raw, size);
 }
@@ -77,7 +74,7 @@ void Release(void* block)
 {
     if (!block)
         return;
-    liveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    --liveBlocks;
     Count(0, SizeOf(block));
     std::free(static_cast<char*>(block) - kHeaderSize);
 }
@@ -89,22 +86,22 @@ void SetAllocationGate(AllocationGate gate)
 
 std::size_t LiveBlocks()
 {
-    return liveBlocks.load(std::memory_order_relaxed);
+    return liveBlocks;
 }
 
 std::size_t LiveBytes()
 {
-    return liveBytes.load(std::memory_order_relaxed);
+    return liveBytes;
 }
 
 std::size_t PeakBytes()
 {
-    return peakBytes.load(std::memory_order_relaxed);
+    return peakBytes;
 }
 
 void ResetPeakBytes()
 {
-    peakBytes.store(liveBytes.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    peakBytes = liveBytes;
 }
 
 } // namespace mime

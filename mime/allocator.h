@@ -31,11 +31,12 @@ void Release(void* block);
 // Null lets every allocation proceed.
 void SetAllocationGate(AllocationGate gate);
 
-// Blocks obtained and not yet released: 0 once everything built has been freed.
+// Blocks the calling thread obtained and has not yet released: 0 once
+// everything it built has been freed.
 std::size_t LiveBlocks();
 
-// Bytes asked for and not yet released, and the most there have been since
-// the last ResetPeakBytes: what a parse holds at its worst.
+// Bytes the calling thread asked for and has not yet released, and the most
+// there have been since its last ResetPeakBytes: what a parse holds at its worst.
 std::size_t LiveBytes();
 std::size_t PeakBytes();
 void ResetPeakBytes();

@@ -33,6 +33,17 @@ bool PrepareBackupDir(const char* directory, BackupLog* log)
     return CheckBackupDirectory(directory, &error) || RefuseFolder("--backup-dir", directory, error);
 }
 
+int NoMemoryForTheList(BackupLog* backupLog, SaveDir* saveDir, FILE* json)
+{
+    fputs("clipsum: not enough memory for the list of files\nNothing was changed.\n", stderr);
+    CloseBackupLog(backupLog);
+    if (saveDir)
+        CloseSaveDir(saveDir);
+    if (json)
+        fclose(json);
+    return kExitFileFailed;
+}
+
 void HandleItem(const WorkItem& item, const Run& run)
 {
     MessageRef where{item.path, 0, 0};
@@ -86,35 +97,44 @@ int RunStrip(int argc, char** argv)
     }
 
     NameList targets{};
-    WorkList work{};
-    if (!ExpandArguments(argc, argv, 2, &targets) || !CollectWork(targets, options.recursive, &work)) {
-        fputs("clipsum: not enough memory for the list of files\nNothing was changed.\n", stderr);
+    if (!ExpandArguments(argc, argv, 2, &targets)) {
         FreeNames(&targets);
-        FreeWork(&work);
-        CloseBackupLog(&backupLog);
-        if (options.saveDir)
-            CloseSaveDir(&saveDir);
-        if (json)
-            fclose(json);
-        return kExitFileFailed;
+        return NoMemoryForTheList(&backupLog, options.saveDir ? &saveDir : nullptr, json);
     }
-    FreeNames(&targets);
 
     Reporter reporter;
     StartReport(&reporter, options.mode == Mode::ToStdout ? stderr : stdout, json, options.quiet,
                 options.mode == Mode::DryRun);
-    reporter.foldersNotEntered = work.foldersNotEntered;
     reporter.saveDir = options.saveDir;
-    // A file counts as one message until it turns out to be an mbox.
-    AddToProgressTotal(&reporter, work.count);
     TempSweep sweep{};
     Run run{&options, &reporter, &sweep, options.backupDir ? &backupLog : nullptr,
             options.saveDir ? &saveDir : nullptr};
     // Standard output takes one file after the other.
     const unsigned jobs = options.mode == Mode::ToStdout ? 1 : options.jobs ? options.jobs : DefaultJobs();
-    if (jobs < 2 || work.count < 2 || !HandleInParallel(work, jobs, run, HandleItem)) {
+    WorkList work{};
+    bool walked = true;
+    const bool parallel = jobs >= 2 && WalkAndHandleInParallel(targets, options.recursive, jobs, run, HandleItem,
+                                                               &work, &walked);
+    if (!parallel) {
+        if (jobs < 2)
+            walked = CollectWork(targets, options.recursive, &work);
+        if (!walked) {
+            FreeNames(&targets);
+            FreeWork(&work);
+            return NoMemoryForTheList(&backupLog, options.saveDir ? &saveDir : nullptr, json);
+        }
+        // A file counts as one message until it turns out to be an mbox.
+        AddToProgressTotal(&reporter, work.count);
         for (std::size_t i = 0; i < work.count; ++i)
-            HandleItem(work.items[i], run);
+            HandleItem(ItemAt(work, i), run);
+    }
+    FreeNames(&targets);
+    reporter.foldersNotEntered = work.foldersNotEntered;
+    if (!walked) {
+        // The threads had begun on the files listed before memory ran out.
+        fputs("clipsum: not enough memory for the list of files; only the files listed before were handled\n",
+              stderr);
+        ++reporter.failed;
     }
     EndSweep(&sweep);
     FreeWork(&work);

@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -15,7 +16,7 @@ namespace {
 
 // Files are handed out in runs of consecutive ones, so that threads meet
 // rarely; a short list is parted finer, so that every thread gets some.
-constexpr std::size_t kMaxRunFiles = 32;
+constexpr std::size_t kMaxRunFiles = 128;
 constexpr std::size_t kRunsPerJob = 8;
 // Runs handed out ahead of the one whose reports are written, per thread:
 // enough that a slow file holds up no thread, few enough to bound memory.
@@ -25,7 +26,7 @@ constexpr std::size_t kRunsAheadPerJob = 3;
 constexpr std::size_t kMaxHeldRecordBytes = std::size_t{1} << 20;
 // Records a worker gathers before it hands them over: the threads meet once
 // per run of small files, not once per file.
-constexpr std::size_t kPendingRecordBytes = 2 * kMaxRecordBytes;
+constexpr std::size_t kPendingRecordBytes = 4 * kMaxRecordBytes;
 
 struct Records {
     char* data;
@@ -57,11 +58,18 @@ bool Reserve(Records* records)
 }
 
 // A run of files in flight.
+bool Before(const FileIdentity& one, const FileIdentity& other)
+{
+    return one.volume != other.volume ? one.volume < other.volume : one.index < other.index;
+}
+
 struct Slot {
     Records records;
-    bool identified; // known and files are set
-    bool known[kMaxRunFiles];
+    bool identified; // files and fileCount are set
+    // The run's files that could be told apart, in the order of Before, so
+    // that two runs are compared in one pass.
     FileIdentity files[kMaxRunFiles];
+    std::size_t fileCount;
     bool done;                       // every file of the run has been handled to the end
     bool passed[kMaxRunFiles];       // the file will save no more originals
 };
@@ -84,14 +92,14 @@ struct Worker {
     Run run;
 };
 
-// The runs in flight and their records. Every wait is for a file earlier in
-// the list, and the earliest run in flight waits for nothing: no deadlock.
-class JobBoard {
+// The runs in flight and their records, while the walk may still be adding
+// files to the list. Every wait is for a file earlier in the list (or for the
+// walk, which waits for nothing), and the earliest run in flight waits for
+// nothing: no deadlock.
+class JobBoard : public WorkWatcher {
 public:
-    JobBoard(const WorkList& work, std::size_t runFiles, std::size_t window,
-             void (*handle)(const WorkItem&, const Run&))
-        : work_(work), runFiles_(runFiles), runs_((work.count + runFiles - 1) / runFiles), window_(window),
-          handle_(handle)
+    JobBoard(const WorkList& work, unsigned jobs, void (*handle)(const WorkItem&, const Run&))
+        : work_(work), jobs_(jobs), window_(jobs * kRunsAheadPerJob), handle_(handle)
     {
     }
 
@@ -116,28 +124,51 @@ public:
         return true;
     }
 
+    // From the walk: items up to count are listed.
+    void Listed(std::size_t count) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        listed_ = count;
+        DecideRuns();
+        workersWake_.notify_all();
+    }
+
+    // From the walk, at its end: the list holds count items, all it will.
+    void WalkEnded(std::size_t count)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        listed_ = count;
+        walkEnded_ = true;
+        DecideRuns();
+        workersWake_.notify_all();
+        writerWake_.notify_one();
+    }
+
     // A worker's life: the next run, until there is none.
     void Work(Worker& worker)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            workersWake_.wait(lock, [this] { return next_ >= runs_ || next_ < head_ + window_; });
-            if (next_ >= runs_)
+            workersWake_.wait(lock, [this] { return AllHandedOut() || (RunListed(next_) && next_ < head_ + window_); });
+            if (AllHandedOut())
                 return;
             const std::size_t run = next_++;
             const std::size_t first = run * runFiles_;
-            const std::size_t end = first + runFiles_ < work_.count ? first + runFiles_ : work_.count;
+            const std::size_t end = first + runFiles_ < listed_ ? first + runFiles_ : listed_;
             Slot& slot = SlotOf(run);
             lock.unlock();
             // One file reached by two paths is handled twice, the second time
             // as the first left it, as with one job.
+            slot.fileCount = 0;
             for (std::size_t item = first; item < end; ++item) {
-                const WorkItem& file = work_.items[item];
-                FileIdentity& identity = slot.files[item - first];
+                const WorkItem& file = ItemAt(work_, item);
+                FileIdentity& identity = slot.files[slot.fileCount];
                 identity = file.listedRegular ? file.listedIdentity : FileIdentity{0, 0};
-                slot.known[item - first] = (file.kind == ItemKind::File || file.kind == ItemKind::MaildirMessage) &&
-                                           (identity.index != 0 || IdentifyFile(file.path, &identity));
+                if ((file.kind == ItemKind::File || file.kind == ItemKind::MaildirMessage) &&
+                    (identity.index != 0 || IdentifyFile(file.path, &identity)))
+                    ++slot.fileCount;
             }
+            std::sort(slot.files, slot.files + slot.fileCount, Before);
             lock.lock();
             slot.identified = true;
             workersWake_.notify_all();
@@ -145,7 +176,7 @@ public:
             lock.unlock();
             for (std::size_t item = first; item < end; ++item) {
                 worker.relay.item = item;
-                handle_(work_.items[item], worker.run);
+                handle_(ItemAt(work_, item), worker.run);
                 if (!worker.run.options->backupDir)
                     continue;
                 lock.lock();
@@ -175,13 +206,27 @@ public:
         pending.length += length;
     }
 
-    // The calling thread's part: the records of each run in the list's order.
+    // The calling thread's part: the records of each run in the list's order,
+    // and the number of files for the progress bar once the walk has ended.
     void Write(Reporter* reporter)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (head_ < runs_) {
+        bool totalTold = false;
+        while (!AllWritten()) {
             Slot& slot = SlotOf(head_);
-            writerWake_.wait(lock, [&slot] { return slot.records.length > 0 || slot.done; });
+            writerWake_.wait(lock, [this, &slot, totalTold] {
+                return slot.records.length > 0 || slot.done || AllWritten() || (walkEnded_ && !totalTold);
+            });
+            if (walkEnded_ && !totalTold) {
+                totalTold = true;
+                const std::size_t count = listed_;
+                lock.unlock();
+                AddToProgressTotal(reporter, count);
+                lock.lock();
+                continue;
+            }
+            if (AllWritten())
+                break;
             if (slot.records.length > 0) {
                 std::swap(slot.records, spare_);
                 workersWake_.notify_all();
@@ -208,6 +253,30 @@ public:
 
 private:
     Slot& SlotOf(std::size_t run) { return slots_[run % window_]; }
+
+    // With the lock held. The runs are cut as one list of the final length
+    // would have them cut: finer when it is short, so that every thread gets
+    // some, of the most files once it is long enough that this cannot change.
+    void DecideRuns()
+    {
+        if (runFiles_ == 0 && walkEnded_) {
+            const std::size_t jobs = jobs_ < listed_ ? jobs_ : (listed_ > 0 ? listed_ : 1);
+            const std::size_t runFiles = listed_ / (jobs * kRunsPerJob);
+            runFiles_ = runFiles < 1 ? 1 : runFiles > kMaxRunFiles ? kMaxRunFiles : runFiles;
+        } else if (runFiles_ == 0 && listed_ >= jobs_ * kRunsPerJob * kMaxRunFiles) {
+            runFiles_ = kMaxRunFiles;
+        }
+        if (walkEnded_)
+            runs_ = (listed_ + runFiles_ - 1) / runFiles_;
+    }
+
+    // With the lock held: whether run's files are all in the list.
+    bool RunListed(std::size_t run) const
+    {
+        return runFiles_ != 0 && (walkEnded_ ? run < runs_ : (run + 1) * runFiles_ <= listed_);
+    }
+    bool AllHandedOut() const { return walkEnded_ && next_ >= runs_; }
+    bool AllWritten() const { return walkEnded_ && head_ >= runs_; }
 
     // With the lock held: moves the pending records into run's slot, waiting
     // while it is full (the writer empties it when the run's turn comes).
@@ -240,14 +309,15 @@ private:
         return false;
     }
 
-    bool SharesAFile(const Slot& one, const Slot& other) const
+    static bool SharesAFile(const Slot& one, const Slot& other)
     {
-        for (std::size_t i = 0; i < runFiles_; ++i) {
-            for (std::size_t j = 0; one.known[i] && j < runFiles_; ++j) {
-                if (other.known[j] && one.files[i].volume == other.files[j].volume &&
-                    one.files[i].index == other.files[j].index)
-                    return true;
-            }
+        for (std::size_t i = 0, j = 0; i < one.fileCount && j < other.fileCount;) {
+            if (Before(one.files[i], other.files[j]))
+                ++i;
+            else if (Before(other.files[j], one.files[i]))
+                ++j;
+            else
+                return true;
         }
         return false;
     }
@@ -256,15 +326,18 @@ private:
     void PassBackupTurn(std::size_t item)
     {
         SlotOf(item / runFiles_).passed[item % runFiles_] = true;
-        while (backupTurn_ < work_.count && backupTurn_ < next_ * runFiles_ &&
+        while (backupTurn_ < listed_ && backupTurn_ < next_ * runFiles_ &&
                SlotOf(backupTurn_ / runFiles_).passed[backupTurn_ % runFiles_])
             ++backupTurn_;
     }
 
     const WorkList& work_;
-    const std::size_t runFiles_;
-    const std::size_t runs_;
+    const std::size_t jobs_;
     const std::size_t window_;
+    std::size_t listed_ = 0;    // items the walk has listed so far
+    bool walkEnded_ = false;
+    std::size_t runFiles_ = 0;  // files per run, 0 until decided
+    std::size_t runs_ = 0;      // known once the walk has ended
     void (*const handle_)(const WorkItem&, const Run&);
     Slot* slots_ = nullptr;
     Records spare_{};
@@ -306,20 +379,34 @@ unsigned DefaultJobs()
     return processors == 0 ? 1 : processors > kMaxJobs ? kMaxJobs : processors;
 }
 
-bool HandleInParallel(const WorkList& work, unsigned jobs, const Run& run, void (*handle)(const WorkItem&, const Run&))
+namespace {
+
+struct Walk {
+    const NameList* targets;
+    bool recursive;
+    WorkList* work;
+    JobBoard* board;
+    bool walked;
+};
+
+void* WalkerMain(void* argument)
 {
-    if (jobs > work.count)
-        jobs = static_cast<unsigned>(work.count);
-    std::size_t runFiles = work.count / (jobs * kRunsPerJob);
-    runFiles = runFiles < 1 ? 1 : runFiles > kMaxRunFiles ? kMaxRunFiles : runFiles;
-    JobBoard board(work, runFiles, jobs * kRunsAheadPerJob, handle);
+    auto* walk = static_cast<Walk*>(argument);
+    walk->walked = CollectWork(*walk->targets, walk->recursive, walk->work);
+    walk->board->WalkEnded(walk->work->count);
+    return nullptr;
+}
+
+} // namespace
+
+bool WalkAndHandleInParallel(const NameList& targets, bool recursive, unsigned jobs, const Run& run,
+                             void (*handle)(const WorkItem&, const Run&), WorkList* work, bool* walked)
+{
+    JobBoard board(*work, jobs, handle);
     auto* workers = new (std::nothrow) Worker[jobs]();
-    if (!workers || !board.Allocate()) {
-        delete[] workers;
-        return false;
-    }
+    const bool ready = workers && board.Allocate();
     unsigned started = 0;
-    for (unsigned i = 0; i < jobs; ++i) {
+    for (unsigned i = 0; ready && i < jobs; ++i) {
         Worker& worker = workers[started];
         worker.relay.board = &board;
         if (!worker.relay.pending.data) {
@@ -336,14 +423,29 @@ bool HandleInParallel(const WorkList& work, unsigned jobs, const Run& run, void 
         if (pthread_create(&worker.thread, nullptr, WorkerMain, &worker) == 0)
             ++started;
     }
-    if (started > 0)
+    Walk walk{&targets, recursive, work, &board, false};
+    if (started > 0) {
+        // The threads start on the first files while the walk lists the others;
+        // without a thread of its own, the walk is done before anything is written.
+        work->watcher = &board;
+        pthread_t walker;
+        const bool walking = pthread_create(&walker, nullptr, WalkerMain, &walk) == 0;
+        if (!walking)
+            WalkerMain(&walk);
         board.Write(run.reporter);
+        if (walking)
+            pthread_join(walker, nullptr);
+        work->watcher = nullptr;
+    } else {
+        walk.walked = CollectWork(targets, recursive, work);
+    }
+    *walked = walk.walked;
     for (unsigned i = 0; i < started; ++i) {
         pthread_join(workers[i].thread, nullptr);
         EndSweep(&workers[i].sweep);
         run.reporter->sizeInName += workers[i].reporter.sizeInName;
     }
-    for (unsigned i = 0; i < jobs; ++i)
+    for (unsigned i = 0; workers && i < jobs; ++i)
         free(workers[i].relay.pending.data);
     delete[] workers;
     return started > 0;

@@ -14,7 +14,11 @@ constexpr unsigned kMaxJobs = 64;
 // One thread per processor, as far as the system tells.
 unsigned DefaultJobs();
 
-// Handles every item of work with at most jobs threads, calling handle with a
-// Run of the thread's own whose reporter records. False, with nothing handled,
-// when not one thread or the memory for the records could be had.
-bool HandleInParallel(const WorkList& work, unsigned jobs, const Run& run, void (*handle)(const WorkItem&, const Run&));
+// Walks targets into work (CollectWork, in a thread of its own) and handles
+// each item with at most jobs threads as soon as it is listed, calling handle
+// with a Run of the thread's own whose reporter records. walked receives
+// CollectWork's answer: false when memory ran out, the files listed before
+// then handled. False, with the walk done and nothing handled, when not one
+// thread or the memory for the records could be had.
+bool WalkAndHandleInParallel(const NameList& targets, bool recursive, unsigned jobs, const Run& run,
+                             void (*handle)(const WorkItem&, const Run&), WorkList* work, bool* walked);

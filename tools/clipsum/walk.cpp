@@ -12,47 +12,64 @@ namespace {
 // Folders below a named one that are walked; deeper ones get a line of their own.
 constexpr int kMaxFolderDepth = 64;
 
-bool HasRoom(WorkList* work)
+// Items are told to the watcher in batches, so that the threads waiting for
+// them meet the walk rarely.
+constexpr std::size_t kListedBatch = 256;
+
+// The place of the next item; null when memory runs out or the list is full.
+WorkItem* NextItem(WorkList* work)
 {
-    if (work->count < work->capacity)
-        return true;
-    std::size_t capacity = work->capacity ? work->capacity * 2 : 256;
-    auto* grown = static_cast<WorkItem*>(realloc(work->items, capacity * sizeof(WorkItem)));
-    if (!grown)
-        return false;
-    work->items = grown;
-    work->capacity = capacity;
-    return true;
+    const std::size_t block = work->count / kWorkBlockItems;
+    if (block >= kMaxWorkBlocks)
+        return nullptr;
+    if (!work->blocks) {
+        work->blocks = static_cast<WorkItem**>(calloc(kMaxWorkBlocks, sizeof(WorkItem*)));
+        if (!work->blocks)
+            return nullptr;
+    }
+    if (!work->blocks[block]) {
+        work->blocks[block] = static_cast<WorkItem*>(malloc(kWorkBlockItems * sizeof(WorkItem)));
+        if (!work->blocks[block])
+            return nullptr;
+    }
+    return &work->blocks[block][work->count % kWorkBlockItems];
+}
+
+void Counted(WorkList* work)
+{
+    ++work->count;
+    if (work->watcher && work->count % kListedBatch == 0)
+        work->watcher->Listed(work->count);
 }
 
 bool Add(WorkList* work, const char* path, ItemKind kind, const char* reason, int code)
 {
-    if (!HasRoom(work))
-        return false;
-    char* copy = static_cast<char*>(malloc(strlen(path) + 1));
+    WorkItem* item = NextItem(work);
+    char* copy = item ? static_cast<char*>(malloc(strlen(path) + 1)) : nullptr;
     if (!copy)
         return false;
     strcpy(copy, path);
-    WorkItem& item = work->items[work->count++];
-    item.path = copy;
-    item.kind = kind;
-    item.listedRegular = false;
-    item.why.reason = reason;
-    item.why.code = code;
+    item->path = copy;
+    item->kind = kind;
+    item->listedRegular = false;
+    item->why.reason = reason;
+    item->why.code = code;
+    Counted(work);
     return true;
 }
 
 // Adds a file its folder's listing named a regular file, taking path over.
 bool AddListed(WorkList* work, char*& path, ItemKind kind, const FileIdentity& identity)
 {
-    if (!HasRoom(work))
+    WorkItem* item = NextItem(work);
+    if (!item)
         return false;
-    WorkItem& item = work->items[work->count++];
-    item.path = path;
-    item.kind = kind;
-    item.listedRegular = true;
-    item.listedIdentity = identity;
+    item->path = path;
+    item->kind = kind;
+    item->listedRegular = true;
+    item->listedIdentity = identity;
     path = nullptr;
+    Counted(work);
     return true;
 }
 
@@ -205,7 +222,9 @@ bool CollectWork(const NameList& targets, bool recursive, WorkList* work)
 void FreeWork(WorkList* work)
 {
     for (std::size_t i = 0; i < work->count; ++i)
-        free(work->items[i].path);
-    free(work->items);
+        free(ItemAt(*work, i).path);
+    for (std::size_t block = 0; work->blocks && block < kMaxWorkBlocks && work->blocks[block]; ++block)
+        free(work->blocks[block]);
+    free(work->blocks);
     *work = WorkList{};
 }

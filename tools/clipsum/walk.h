@@ -31,16 +31,37 @@ struct WorkItem {
     };
 };
 
-struct WorkList {
-    WorkItem* items;
-    std::size_t count;
-    std::size_t capacity;
-    unsigned long foldersNotEntered; // sub-folders seen without -r
+// Told of the items as the walk adds them, from the walking thread.
+class WorkWatcher {
+public:
+    // Items from 0 up to count are in the list and stay where they are.
+    virtual void Listed(std::size_t count) = 0;
+
+protected:
+    ~WorkWatcher() = default;
 };
+
+// Items live in blocks that never move, so that other threads may handle the
+// first ones while the walk adds more.
+constexpr std::size_t kWorkBlockItems = 4096;
+constexpr std::size_t kMaxWorkBlocks = 4096; // 16,777,216 files in one run at most
+
+struct WorkList {
+    WorkItem** blocks; // kMaxWorkBlocks pointers, made with the first item
+    std::size_t count;
+    unsigned long foldersNotEntered; // sub-folders seen without -r
+    WorkWatcher* watcher;            // or null
+};
+
+inline const WorkItem& ItemAt(const WorkList& work, std::size_t index)
+{
+    return work.blocks[index / kWorkBlockItems][index % kWorkBlockItems];
+}
 
 // A folder with cur/, new/ and tmp/ folders.
 bool IsMaildir(const char* path);
 
-// Adds the work for each target. False only when memory runs out.
+// Adds the work for each target, telling the list's watcher as it goes. False
+// only when memory runs out (or the list is full).
 bool CollectWork(const NameList& targets, bool recursive, WorkList* work);
 void FreeWork(WorkList* work);

@@ -178,4 +178,33 @@ TEST_F(JobsTest, AFolderNamedTwiceAndHardLinksAreHandledAsWithOneJob)
     EXPECT_NE(one.result.out.find("\n8 stripped, 8 left alone, 0 failed;"), std::string::npos) << one.result.out;
 }
 
+// Enough files that the threads begin on the first runs while the walk is
+// still listing the rest: the report is still that of one job, line for line.
+TEST_F(JobsTest, FilesHandledWhileTheFolderIsStillBeingListedAreReportedInOrder)
+{
+    for (const char* folder : {"a", "b"}) {
+        fs::create_directories(dir_ / "big" / folder);
+        for (int i = 0; i < 3000; ++i) {
+            char name[16];
+            snprintf(name, sizeof name, "%04d.eml", i);
+            WriteFile(dir_ / "big" / folder / name,
+                      i == 1777 ? std::string("Subject: x\r\n\r\n\0", 15)
+                                : Numbered(i % 3 ? kMultipartMessage : kSinglePartMessage, i));
+        }
+    }
+    RunResult one = Run({"strip", "--dry-run", "-r", "-j", "1", "--report", dir_ / "one.json", dir_ / "big"});
+    RunResult two = Run({"strip", "--dry-run", "-r", "-j", "2", "--report", dir_ / "two.json", dir_ / "big"});
+    RunResult four = Run({"strip", "--dry-run", "-r", "-j", "4", "--report", dir_ / "four.json", dir_ / "big"});
+    EXPECT_EQ(one.exitStatus, 1);
+    for (const RunResult* many : {&two, &four}) {
+        EXPECT_EQ(many->exitStatus, one.exitStatus);
+        EXPECT_TRUE(many->out == one.out);
+        EXPECT_EQ(many->err, one.err);
+    }
+    EXPECT_TRUE(ReadFile(dir_ / "two.json") == ReadFile(dir_ / "one.json"));
+    EXPECT_TRUE(ReadFile(dir_ / "four.json") == ReadFile(dir_ / "one.json"));
+    EXPECT_NE(one.out.find("\n3998 would be stripped, 2000 left alone, 2 failed;"), std::string::npos)
+        << one.out.substr(one.out.size() > 400 ? one.out.size() - 400 : 0);
+}
+
 } // namespace
