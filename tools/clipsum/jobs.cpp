@@ -177,7 +177,7 @@ public:
             for (std::size_t item = first; item < end; ++item) {
                 worker.relay.item = item;
                 handle_(ItemAt(work_, item), worker.run);
-                if (!worker.run.options->backupDir)
+                if (!worker.run.options->backupDir && !worker.run.saveDir)
                     continue;
                 lock.lock();
                 PassBackupTurn(item);
@@ -367,7 +367,7 @@ void PutRecord(ReportRelay* relay, const char* record, std::size_t length)
     relay->board->Put(*relay, record, length);
 }
 
-void WaitForBackupTurn(const Run& run)
+void WaitForSavingTurn(const Run& run)
 {
     if (ReportRelay* relay = run.reporter->relay)
         relay->board->WaitBackupTurn(relay->item);

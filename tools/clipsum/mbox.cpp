@@ -519,7 +519,7 @@ bool Replace(MailboxRun* box, char** copyPath, FileError* error)
     if (!FlushTemp(&box->temp))
         return fail("cannot force the new file to the disk", errno);
     if (backupDir) {
-        WaitForBackupTurn(*box->run);
+        WaitForSavingTurn(*box->run);
         if (!WriteBackupCopy(backupDir, box->path, box->facts, Content{nullptr, 0, box->dataFile, box->facts.size},
                              copyPath, error) ||
             !RecordBackup(box->run->backupLog, "mbox", box->out.hash, *copyPath, box->target, error))
@@ -603,7 +603,7 @@ void StripMailbox(const char* path, FILE* scanFile, const FileFacts& facts, cons
     box.path = path;
     box.run = &run;
     box.facts = facts;
-    PartSaver saver(run.saveDir, run.options->mode == Mode::DryRun);
+    PartSaver saver(run.saveDir, run.options->mode == Mode::DryRun, run);
     box.saver = &saver;
     FileStem(path, box.stem, sizeof box.stem);
     FileFacts peekFacts;

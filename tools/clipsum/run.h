@@ -19,12 +19,12 @@ struct Run {
     const SaveDir* saveDir; // with --save-dir
 };
 
-// Called before an original is saved and noted in the backup folder's log:
-// with several jobs, it waits until every earlier file of the list is done
-// saving, so that copies take their names (NAME, NAME.1, ...) and their lines
-// in the log in the order of the files, as with one. The turn passes when the
-// file is done.
-void WaitForBackupTurn(const Run& run);
+// Called before an original is saved and noted in the backup folder's log,
+// and before a message's parts are saved: with several jobs, it waits until
+// every earlier file of the list is done saving, so that copies and parts take
+// their names (NAME, NAME.1, "name (2).ext", ...) and their lines in the log in
+// the order of the files, as with one. The turn passes when the file is done.
+void WaitForSavingTurn(const Run& run);
 
 // A file its owner may not write is replaced only when asked to (--force):
 // the permission says "keep", and root, who may write anything, would not notice.

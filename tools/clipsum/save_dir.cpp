@@ -1,6 +1,7 @@
 #include "save_dir.h"
 
 #include "message_file.h"
+#include "run.h"
 
 #include "mime/attachment_name.h"
 #include "mime/body_decoder.h"
@@ -337,6 +338,8 @@ PartSaver::~PartSaver()
 
 bool PartSaver::Save(MessageStripper& stripper, const char* stem, MessageOutcome* outcome)
 {
+    if (!dryRun_)
+        WaitForSavingTurn(run_);
     lastStart_ = namesUsed_;
     for (std::size_t i = 0; i < stripper.RemovedPartCount(); ++i) {
         if (!SavePart(stripper, i, stem, outcome)) {

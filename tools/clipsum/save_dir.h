@@ -10,6 +10,8 @@
 
 #include <cstddef>
 
+struct Run;
+
 // The folder, opened once for the whole run.
 struct SaveDir {
     const char* path; // as given
@@ -39,8 +41,9 @@ constexpr unsigned kMaxNameNumber = 999;
 // changed after all. dryRun: the names are chosen, nothing is written.
 class PartSaver {
 public:
-    // dir: null without --save-dir, when nothing is saved.
-    PartSaver(const SaveDir* dir, bool dryRun) : dir_(dir), dryRun_(dryRun) {}
+    // dir: null without --save-dir, when nothing is saved. run: the run whose
+    // turn a save waits for (WaitForSavingTurn).
+    PartSaver(const SaveDir* dir, bool dryRun, const Run& run) : dir_(dir), dryRun_(dryRun), run_(run) {}
     ~PartSaver();
     PartSaver(const PartSaver&) = delete;
     PartSaver& operator=(const PartSaver&) = delete;
@@ -67,6 +70,7 @@ private:
 
     const SaveDir* dir_;
     bool dryRun_;
+    const Run& run_;
     // The names saved since the last Keep, each NUL-terminated, one after the other.
     char* names_ = nullptr;
     std::size_t namesUsed_ = 0;

@@ -47,7 +47,7 @@ bool StoreStripped(const char* path, MessageSource& message, const FileFacts& fa
         if (options.backupDir) {
             // The copy is made from the whole file, read again: the parse held
             // no more of it than the text it keeps.
-            WaitForBackupTurn(run);
+            WaitForSavingTurn(run);
             FileBytes original{};
             ContentHash hash;
             HashBytes(&hash, newSource, newLength);
@@ -80,7 +80,7 @@ void Examine(const char* path, MessageSource& message, MessageStripper& stripper
     const bool readOnly = KeptReadOnly(facts, options);
     char stem[kMaxStemBytes];
     FileStem(path, stem, sizeof stem);
-    PartSaver saver(run.saveDir, options.mode == Mode::DryRun);
+    PartSaver saver(run.saveDir, options.mode == Mode::DryRun, run);
     const Keeping keeping{options.note, run.saveDir && !readOnly ? &saver : nullptr, stem, Describes(run)};
     ExamineParsed(status, length, options.filters, keeping, &stripper, &outcome);
     if (outcome.verdict == Verdict::Strip && readOnly)

@@ -207,4 +207,35 @@ TEST_F(JobsTest, FilesHandledWhileTheFolderIsStillBeingListedAreReportedInOrder)
         << one.out.substr(one.out.size() > 400 ? one.out.size() - 400 : 0);
 }
 
+// Every message holds a part named a.bin: the numbers the saved files get
+// follow the order of the files, whatever thread saves first.
+TEST_F(JobsTest, SavedPartsAreNumberedInTheOrderOfTheFiles)
+{
+    auto strip = [this](const std::string& jobs) {
+        fs::remove_all(dir_ / "mail");
+        fs::remove_all(dir_ / "saved");
+        fs::create_directories(dir_ / "mail");
+        fs::create_directory(dir_ / "saved");
+        for (int i = 0; i < 40; ++i)
+            WriteFile(dir_ / "mail" / ("m" + std::to_string(100 + i) + ".eml"), Numbered(kMultipartMessage, i));
+        Outcome outcome;
+        outcome.result = Run({"strip", "--in-place", "--note", "-j", jobs, "--save-dir", dir_ / "saved", "--report",
+                              dir_ / "report.json", dir_ / "mail"});
+        outcome.tree = Contents(dir_ / "mail");
+        outcome.backups = Contents(dir_ / "saved");
+        outcome.json = ReadFile(dir_ / "report.json");
+        return outcome;
+    };
+    const Outcome one = strip("1");
+    ASSERT_EQ(one.backups.size(), 40u);
+    ASSERT_EQ(one.backups.count("a (40).bin"), 1u);
+    for (int round = 0; round < 3; ++round) {
+        const Outcome four = strip("4");
+        EXPECT_EQ(four.result.out, one.result.out);
+        EXPECT_TRUE(four.tree == one.tree) << "the notes name the same files";
+        EXPECT_TRUE(four.backups == one.backups);
+        EXPECT_EQ(four.json, one.json);
+    }
+}
+
 } // namespace
