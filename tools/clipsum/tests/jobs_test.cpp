@@ -77,6 +77,18 @@ protected:
         }
     }
 
+    // count messages m100.eml ... in a new folder named folder, and an empty
+    // folder beside it named side.
+    void FreshMessages(const char* folder, const char* side, int count)
+    {
+        for (const char* name : {folder, side}) {
+            fs::remove_all(dir_ / name);
+            fs::create_directories(dir_ / name);
+        }
+        for (int i = 0; i < count; ++i)
+            WriteFile(dir_ / folder / ("m" + std::to_string(100 + i) + ".eml"), Numbered(kMultipartMessage, i));
+    }
+
     struct Outcome {
         RunResult result;
         std::map<std::string, std::string> tree;
@@ -150,13 +162,8 @@ TEST_F(JobsTest, AFileThatFailsAmongManyIsReportedInItsPlace)
 TEST_F(JobsTest, AFolderNamedTwiceAndHardLinksAreHandledAsWithOneJob)
 {
     auto strip = [this](const std::string& jobs) {
-        fs::remove_all(dir_ / "twice");
-        fs::remove_all(dir_ / "backup");
-        fs::create_directories(dir_ / "twice");
-        fs::create_directory(dir_ / "backup");
         // Few, so that both rounds are in flight at once.
-        for (int i = 0; i < 6; ++i)
-            WriteFile(dir_ / "twice" / ("m" + std::to_string(100 + i) + ".eml"), Numbered(kMultipartMessage, i));
+        FreshMessages("twice", "backup", 6);
         for (int i = 0; i < 6; i += 3)
             fs::create_hard_link(dir_ / "twice" / ("m" + std::to_string(100 + i) + ".eml"),
                                  dir_ / "twice" / ("m" + std::to_string(100 + i) + ".eml.link"));
@@ -212,12 +219,7 @@ TEST_F(JobsTest, FilesHandledWhileTheFolderIsStillBeingListedAreReportedInOrder)
 TEST_F(JobsTest, SavedPartsAreNumberedInTheOrderOfTheFiles)
 {
     auto strip = [this](const std::string& jobs) {
-        fs::remove_all(dir_ / "mail");
-        fs::remove_all(dir_ / "saved");
-        fs::create_directories(dir_ / "mail");
-        fs::create_directory(dir_ / "saved");
-        for (int i = 0; i < 40; ++i)
-            WriteFile(dir_ / "mail" / ("m" + std::to_string(100 + i) + ".eml"), Numbered(kMultipartMessage, i));
+        FreshMessages("mail", "saved", 40);
         Outcome outcome;
         outcome.result = Run({"strip", "--in-place", "--note", "-j", jobs, "--save-dir", dir_ / "saved", "--report",
                               dir_ / "report.json", dir_ / "mail"});
