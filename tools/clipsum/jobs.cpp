@@ -98,8 +98,9 @@ struct Worker {
 // nothing: no deadlock.
 class JobBoard : public WorkWatcher {
 public:
-    JobBoard(const WorkList& work, unsigned jobs, void (*handle)(const WorkItem&, const Run&))
-        : work_(work), jobs_(jobs), window_(jobs * kRunsAheadPerJob), handle_(handle)
+    // maxRunFiles: at most kMaxRunFiles.
+    JobBoard(const WorkList& work, unsigned jobs, std::size_t maxRunFiles, void (*handle)(const WorkItem&, const Run&))
+        : work_(work), jobs_(jobs), maxRunFiles_(maxRunFiles), window_(jobs * kRunsAheadPerJob), handle_(handle)
     {
     }
 
@@ -251,6 +252,13 @@ public:
         workersWake_.wait(lock, [this, item] { return backupTurn_ == item; });
     }
 
+    void PassTurnEarly(std::size_t item)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        PassBackupTurn(item);
+        workersWake_.notify_all();
+    }
+
 private:
     Slot& SlotOf(std::size_t run) { return slots_[run % window_]; }
 
@@ -262,9 +270,9 @@ private:
         if (runFiles_ == 0 && walkEnded_) {
             const std::size_t jobs = jobs_ < listed_ ? jobs_ : (listed_ > 0 ? listed_ : 1);
             const std::size_t runFiles = listed_ / (jobs * kRunsPerJob);
-            runFiles_ = runFiles < 1 ? 1 : runFiles > kMaxRunFiles ? kMaxRunFiles : runFiles;
-        } else if (runFiles_ == 0 && listed_ >= jobs_ * kRunsPerJob * kMaxRunFiles) {
-            runFiles_ = kMaxRunFiles;
+            runFiles_ = runFiles < 1 ? 1 : runFiles > maxRunFiles_ ? maxRunFiles_ : runFiles;
+        } else if (runFiles_ == 0 && listed_ >= jobs_ * kRunsPerJob * maxRunFiles_) {
+            runFiles_ = maxRunFiles_;
         }
         if (walkEnded_)
             runs_ = (listed_ + runFiles_ - 1) / runFiles_;
@@ -333,6 +341,7 @@ private:
 
     const WorkList& work_;
     const std::size_t jobs_;
+    const std::size_t maxRunFiles_;
     const std::size_t window_;
     std::size_t listed_ = 0;    // items the walk has listed so far
     bool walkEnded_ = false;
@@ -373,6 +382,12 @@ void WaitForSavingTurn(const Run& run)
         relay->board->WaitBackupTurn(relay->item);
 }
 
+void PassSavingTurn(const Run& run)
+{
+    if (ReportRelay* relay = run.reporter->relay)
+        relay->board->PassTurnEarly(relay->item);
+}
+
 unsigned DefaultJobs()
 {
     const unsigned processors = std::thread::hardware_concurrency();
@@ -402,7 +417,11 @@ void* WalkerMain(void* argument)
 bool WalkAndHandleInParallel(const NameList& targets, bool recursive, unsigned jobs, const Run& run,
                              void (*handle)(const WorkItem&, const Run&), WorkList* work, bool* walked)
 {
-    JobBoard board(*work, jobs, handle);
+    // Files that save (an original, or parts) take turns in the order of the
+    // list: a thread then waits for every file before its own, so runs of one
+    // file let the threads take turns file by file.
+    const bool saving = run.options->backupDir || run.saveDir;
+    JobBoard board(*work, jobs, saving ? 1 : kMaxRunFiles, handle);
     auto* workers = new (std::nothrow) Worker[jobs]();
     const bool ready = workers && board.Allocate();
     unsigned started = 0;

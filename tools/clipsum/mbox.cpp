@@ -603,7 +603,9 @@ void StripMailbox(const char* path, FILE* scanFile, const FileFacts& facts, cons
     box.path = path;
     box.run = &run;
     box.facts = facts;
-    PartSaver saver(run.saveDir, run.options->mode == Mode::DryRun, run);
+    // The messages of an mbox save their parts one after another: the turn
+    // passes when the mbox is done.
+    PartSaver saver(run.saveDir, run.options->mode == Mode::DryRun, run, false);
     box.saver = &saver;
     FileStem(path, box.stem, sizeof box.stem);
     FileFacts peekFacts;

@@ -26,6 +26,12 @@ struct Run {
 // the order of the files, as with one. The turn passes when the file is done.
 void WaitForSavingTurn(const Run& run);
 
+// Called by a file that will save nothing more (its parts are on the disk, no
+// original is to be copied): later files may save while it is being
+// rewritten. Should its rewriting fail, its parts are taken back, and a later
+// file may then have numbered a name that one job would have left free.
+void PassSavingTurn(const Run& run);
+
 // A file its owner may not write is replaced only when asked to (--force):
 // the permission says "keep", and root, who may write anything, would not notice.
 inline bool KeptReadOnly(const FileFacts& facts, const StripOptions& options)

@@ -116,7 +116,7 @@ bool WriteOut(OutFile file, const char* data, std::size_t length)
     return true;
 }
 
-// Dates, flushes and closes the file; false with errno set.
+// Dates and closes the file; false with errno set. FlushIn forces it to the disk.
 bool FinishOut(OutFile file, const MessageOutcome& outcome)
 {
     bool done = true;
@@ -126,9 +126,23 @@ bool FinishOut(OutFile file, const MessageOutcome& outcome)
         FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
         done = SetFileTime(file, nullptr, &time, &time) != 0;
     }
-    done = done && FlushFileBuffers(file);
     const DWORD error = GetLastError();
     done = CloseHandle(file) && done;
+    if (!done)
+        errno = ErrnoOf(error);
+    return done;
+}
+
+bool FlushIn(const SaveDir& dir, const char* name)
+{
+    wchar_t* path = PathIn(dir, name);
+    HANDLE file = path ? CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE;
+    free(path);
+    bool done = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    const DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE)
+        done = CloseHandle(file) && done;
     if (!done)
         errno = ErrnoOf(error);
     return done;
@@ -199,9 +213,21 @@ bool FinishOut(OutFile file, const MessageOutcome& outcome)
         times[0].tv_nsec = times[1].tv_nsec = 0;
         done = futimens(file, times) == 0;
     }
-    done = done && fsync(file) == 0;
     const int error = errno;
     done = close(file) == 0 && done;
+    if (!done && errno == 0)
+        errno = error;
+    return done;
+}
+
+// Opened again without following a link: the file this run made under that name.
+bool FlushIn(const SaveDir& dir, const char* name)
+{
+    const int file = openat(dir.fd, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool done = file >= 0 && fsync(file) == 0;
+    const int error = errno;
+    if (file >= 0)
+        done = close(file) == 0 && done;
     if (!done && errno == 0)
         errno = error;
     return done;
@@ -336,6 +362,9 @@ PartSaver::~PartSaver()
     free(output_);
 }
 
+// The names are taken and the files written in the file's turn, so that
+// they are numbered as with one job; forcing them to the disk, which takes
+// the time, may go on beside the next file's.
 bool PartSaver::Save(MessageStripper& stripper, const char* stem, MessageOutcome* outcome)
 {
     if (!dryRun_)
@@ -347,7 +376,18 @@ bool PartSaver::Save(MessageStripper& stripper, const char* stem, MessageOutcome
             return false;
         }
     }
-    if (!dryRun_ && namesUsed_ > lastStart_ && !SyncDir(*dir_)) {
+    if (dryRun_)
+        return true;
+    if (passesTurn_)
+        PassSavingTurn(run_);
+    for (std::size_t at = lastStart_; at < namesUsed_; at += strlen(names_ + at) + 1) {
+        if (!FlushIn(*dir_, names_ + at)) {
+            SaveFailure(outcome, "cannot write an attachment", errno, names_ + at);
+            UndoLast();
+            return false;
+        }
+    }
+    if (namesUsed_ > lastStart_ && !SyncDir(*dir_)) {
         SaveFailure(outcome, "cannot force the saved attachments to the disk", errno, dir_->path);
         UndoLast();
         return false;

@@ -42,8 +42,12 @@ constexpr unsigned kMaxNameNumber = 999;
 class PartSaver {
 public:
     // dir: null without --save-dir, when nothing is saved. run: the run whose
-    // turn a save waits for (WaitForSavingTurn).
-    PartSaver(const SaveDir* dir, bool dryRun, const Run& run) : dir_(dir), dryRun_(dryRun), run_(run) {}
+    // turn a save waits for (WaitForSavingTurn). passesTurn: the file saves
+    // nothing after its parts, which then pass the turn on (PassSavingTurn).
+    PartSaver(const SaveDir* dir, bool dryRun, const Run& run, bool passesTurn)
+        : dir_(dir), dryRun_(dryRun), run_(run), passesTurn_(passesTurn)
+    {
+    }
     ~PartSaver();
     PartSaver(const PartSaver&) = delete;
     PartSaver& operator=(const PartSaver&) = delete;
@@ -71,6 +75,7 @@ private:
     const SaveDir* dir_;
     bool dryRun_;
     const Run& run_;
+    bool passesTurn_;
     // The names saved since the last Keep, each NUL-terminated, one after the other.
     char* names_ = nullptr;
     std::size_t namesUsed_ = 0;

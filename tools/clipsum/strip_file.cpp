@@ -80,7 +80,9 @@ void Examine(const char* path, MessageSource& message, MessageStripper& stripper
     const bool readOnly = KeptReadOnly(facts, options);
     char stem[kMaxStemBytes];
     FileStem(path, stem, sizeof stem);
-    PartSaver saver(run.saveDir, options.mode == Mode::DryRun, run);
+    // A message file saves its parts once; only an original copied to the
+    // backup folder may still follow them.
+    PartSaver saver(run.saveDir, options.mode == Mode::DryRun, run, !options.backupDir);
     const Keeping keeping{options.note, run.saveDir && !readOnly ? &saver : nullptr, stem, Describes(run)};
     ExamineParsed(status, length, options.filters, keeping, &stripper, &outcome);
     if (outcome.verdict == Verdict::Strip && readOnly)
