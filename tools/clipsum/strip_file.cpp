@@ -11,19 +11,6 @@
 
 namespace {
 
-// A small message gets a window its size: a window of the full size would be
-// a block the allocator gets from the system and gives back for each message,
-// which threads that do so side by side pay for in the kernel. The window
-// still grows for a longer line it must keep, and a file that grew is read on.
-constexpr std::size_t kSmallestWindow = 16 * 1024;
-
-std::size_t WindowFor(unsigned long long fileSize)
-{
-    return fileSize + 1 < kSmallestWindow ? kSmallestWindow
-           : fileSize + 1 < kWindowBytes  ? static_cast<std::size_t>(fileSize + 1)
-                                          : kWindowBytes;
-}
-
 // A name with ",S=" states the message's size for the server that wrote it.
 bool NameStatesSize(const char* path)
 {
@@ -137,7 +124,7 @@ void StripPath(const char* path, bool inMaildir, bool listedRegular, const Run& 
     MessageSource message;
     message.Adopt(file);
     MessageStripper stripper(ListingFor(run));
-    const StripStatus status = stripper.Parse(message, WindowFor(facts.size));
+    const StripStatus status = stripper.Parse(message);
     if (!message.Finish(&error)) {
         const auto read = static_cast<std::size_t>(message.Length());
         if (!message.HoldsNul())
