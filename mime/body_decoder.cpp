@@ -27,6 +27,13 @@ struct Base64Table {
 
 constexpr Base64Table kBase64;
 
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+} // namespace
+
 int Base64Value(unsigned char c)
 {
     return kBase64.values[c];
@@ -42,13 +49,6 @@ int HexValue(char c)
         return c - 'a' + 10;
     return -1;
 }
-
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-} // namespace
 
 TransferEncoding EncodingOfField(const char* field)
 {

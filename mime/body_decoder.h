@@ -11,6 +11,11 @@ enum class TransferEncoding {
     QuotedPrintable,
 };
 
+// The value of a byte in the base64 alphabet, and of a hexadecimal digit (any
+// case): -1 for any other byte. Bodies and encoded words use the same.
+int Base64Value(unsigned char c);
+int HexValue(char c);
+
 // The encoding a Content-Transfer-Encoding field (the whole field, or null
 // when the part has none) names.
 TransferEncoding EncodingOfField(const char* field);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "mime/body_decoder.h"
 #include "mime/jis_tables.h"
 #include "mime/line_reader.h"
 
@@ -36,16 +37,6 @@ bool IsSjisTrail(Byte b)
     return b >= 0x40 && b <= 0xFC && b != 0x7F;
 }
 
-int HexValue(Byte b)
-{
-    if (b >= '0' && b <= '9')
-        return b - '0';
-    if (b >= 'A' && b <= 'F')
-        return b - 'A' + 10;
-    if (b >= 'a' && b <= 'f')
-        return b - 'a' + 10;
-    return -1;
-}
 
 // ---- Characters of the tables ----
 
@@ -635,20 +626,6 @@ public:
 private:
     bool Take(Byte& b) { return text_.at < stop_ && text_.Next(b); }
 
-    static int Base64Value(Byte b)
-    {
-        if (b >= 'A' && b <= 'Z')
-            return b - 'A';
-        if (b >= 'a' && b <= 'z')
-            return b - 'a' + 26;
-        if (b >= '0' && b <= '9')
-            return b - '0' + 52;
-        if (b == '+')
-            return 62;
-        if (b == '/')
-            return 63;
-        return -1;
-    }
 
     // Padding may be left out, as some mailers do.
     bool NextBase64(Byte& b)
