@@ -120,16 +120,22 @@ void Decide(StripStatus status, const Filters& filters, const Keeping& keeping, 
     ListRemovedParts(*stripper, outcome);
 }
 
-} // namespace
-
-void ExamineMessage(const char* data, std::size_t length, const Filters& filters, const Keeping& keeping,
-                    MessageStripper* stripper, MessageOutcome* outcome)
+// Left alone, unchanged, until a decision says otherwise.
+void StartOutcome(std::size_t length, MessageOutcome* outcome)
 {
     outcome->verdict = Verdict::LeaveAlone;
     outcome->reason = nullptr;
     outcome->bytesBefore = length;
     outcome->bytesAfter = length;
     outcome->removedCount = 0;
+}
+
+} // namespace
+
+void ExamineMessage(const char* data, std::size_t length, const Filters& filters, const Keeping& keeping,
+                    MessageStripper* stripper, MessageOutcome* outcome)
+{
+    StartOutcome(length, outcome);
     ReadHeader(data, length, keeping, outcome);
 
     // The engine takes NUL-terminated text: a NUL inside would cut the message short.
@@ -148,11 +154,7 @@ void ExamineMessage(const char* data, std::size_t length, const Filters& filters
 void ExamineParsed(StripStatus status, std::size_t length, const Filters& filters, const Keeping& keeping,
                    MessageStripper* stripper, MessageOutcome* outcome)
 {
-    outcome->verdict = Verdict::LeaveAlone;
-    outcome->reason = nullptr;
-    outcome->bytesBefore = length;
-    outcome->bytesAfter = length;
-    outcome->removedCount = 0;
+    StartOutcome(length, outcome);
     char* header = static_cast<char*>(malloc(kMaxHeaderCopyBytes));
     if (!header)
         return LeaveAlone(outcome, LeftAloneReason(StripStatus::OutOfMemory));
