@@ -212,6 +212,21 @@ void SelectAllListEntries(HWND dialog)
         SendMessageA(list, LB_SETSEL, TRUE, -1);
 }
 
+std::vector<std::string> ListEntryTexts(HWND dialog)
+{
+    std::vector<std::string> entries;
+    HWND list = FindListBox(dialog);
+    const LRESULT count = list ? SendMessageA(list, LB_GETCOUNT, 0, 0) : 0;
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT capacity = SendMessageA(list, LB_GETTEXTLEN, i, 0);
+        std::string text(capacity > 0 ? static_cast<size_t>(capacity) + 1 : 1, '\0');
+        const LRESULT length = SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+        entries.push_back(text);
+    }
+    return entries;
+}
+
 void SelectListEntries(HWND dialog, const std::vector<int>& indexes)
 {
     HWND list = FindListBox(dialog);

@@ -75,6 +75,8 @@ void PressButton(HWND dialog, int buttonId);
 // The dialog's first list box; null when it has none.
 HWND FindListBox(HWND dialog);
 void SelectAllListEntries(HWND dialog);
+// The texts of the dialog's first list box, as code page 932 bytes, in order.
+std::vector<std::string> ListEntryTexts(HWND dialog);
 void SelectListEntries(HWND dialog, const std::vector<int>& indexes);
 // Selects one entry and sends the dialog the list's double-click notification.
 void DoubleClickListEntry(HWND dialog, int index);

@@ -51,15 +51,10 @@ struct ListState {
 ListState ReadList(HWND dialog)
 {
     ListState state;
+    state.entries = ListEntryTexts(dialog);
     HWND list = GetDlgItem(dialog, 1000);
-    LRESULT n = SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < n; ++i) {
-        std::string text(SendMessageA(list, LB_GETTEXTLEN, i, 0) + 1, '\0');
-        LRESULT length = SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
-        text.resize(length > 0 ? length : 0);
-        state.entries.push_back(text);
+    for (size_t i = 0; i < state.entries.size(); ++i)
         state.itemData.push_back(SendMessageA(list, LB_GETITEMDATA, i, 0));
-    }
     state.count = WindowTextCp932(GetDlgItem(dialog, 1004));
     return state;
 }

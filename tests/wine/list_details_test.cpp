@@ -41,16 +41,7 @@ protected:
     {
         std::vector<std::string> entries;
         int command = InitMenu(2);
-        Dialogs().Run("read the list", [&entries](HWND dialog) {
-            HWND list = GetDlgItem(dialog, 1000);
-            LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-            for (LRESULT i = 0; i < count; ++i) {
-                std::string text(static_cast<size_t>(SendMessageA(list, LB_GETTEXTLEN, i, 0)) + 1, '\0');
-                LRESULT length = SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
-                text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-                entries.push_back(text);
-            }
-        });
+        Dialogs().Run("read the list", [&entries](HWND dialog) { entries = ListEntryTexts(dialog); });
         Dialogs().Press(IDCANCEL);
         ClearLog();
         EXPECT_TRUE(Host().RunCommand(command, nullptr));

@@ -42,20 +42,6 @@ std::string ProgramFolder()
     return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
-std::vector<std::string> ListEntries(HWND dialog)
-{
-    std::vector<std::string> entries;
-    HWND list = GetDlgItem(dialog, 1000);
-    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        std::string text(static_cast<size_t>(SendMessageA(list, LB_GETTEXTLEN, i, 0)) + 1, '\0');
-        LRESULT length = SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
-        text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-        entries.push_back(text);
-    }
-    return entries;
-}
-
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
 {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -105,7 +91,7 @@ TEST_P(UnchangedWithoutNewSettings, SameCallsEntriesAndDialogsAsBefore)
     actual += Record("the single-message command");
 
     std::vector<std::string> entries;
-    Dialogs().Run("read the list", [&entries](HWND dialog) { entries = ListEntries(dialog); });
+    Dialogs().Run("read the list", [&entries](HWND dialog) { entries = ListEntryTexts(dialog); });
     Dialogs().Run("select all", SelectAllListEntries);
     // OK, the confirmation unless DeleteMsg, and each notice of the strip.
     for (int i = 0; i < 40; ++i)
